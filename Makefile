@@ -1,0 +1,33 @@
+# Front door: `make demo` builds and shows the module at work, `make test` runs every test.
+# Both install what is missing first (scripts/install-deps; needs root or sudo).
+BUILD ?= build
+NTSRCH := $(BUILD)/ntsrch
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build demo test test-unit clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
+
+demo: build
+	$(NTSRCH) version
+	$(NTSRCH) url "night skies"
+	$(NTSRCH) url "Été indien" --base https://music.example/
+	$(NTSRCH) filter samples/tracks.json --query sky --sort title
+	$(NTSRCH) filter samples/tracks.json --downloaded samples/downloaded.json --downloaded-only --sort newest
+	$(NTSRCH) normalize samples/unified.json
+	$(NTSRCH) selftest
+
+test-unit: build
+	ctest --test-dir $(BUILD) --output-on-failure
+
+test: test-unit
+
+clean:
+	rm -rf $(BUILD) build-*
