@@ -4,7 +4,7 @@ BUILD ?= build
 NTSRCH := $(BUILD)/ntsrch
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo test test-unit clean
+.PHONY: all deps build demo test test-unit bench clean
 
 all: build
 
@@ -28,6 +28,12 @@ test-unit: build
 	ctest --test-dir $(BUILD) --output-on-failure
 
 test: test-unit
+
+# Module vs. yyjson-only floor, same run; see the "ratio" column.
+bench: deps
+	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF -DNTSRCH_BUILD_BENCH=ON
+	cmake --build $(BUILD)-bench
+	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) build-*
