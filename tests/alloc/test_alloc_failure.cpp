@@ -1,0 +1,239 @@
+// Fails every allocation of a producing call in turn (and, in a second pass, every
+// allocation from the k-th on) until a call completes without meeting a failure. Each
+// time the call must give its full normal result, or null with the documented last-error
+// text, and leave no block behind.
+#include "../gen_data.h"
+#include "alloc_shim.h"
+#include "ntsrch.h"
+
+#include <gtest/gtest.h>
+#include <yyjson.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Case {
+    std::string name;
+    const char *function;
+    bool (*available)();
+    std::function<char *()> call;
+    // The call's first read of its JSON input, done here the same way; empty when the
+    // function reads none. Failures inside it give `input_msg`, every other one "".
+    std::function<yyjson_doc *()> reader;
+    const char *input_msg;
+};
+
+bool always() {
+    return true;
+}
+
+std::vector<Case> &cases() {
+    static std::vector<Case> all;
+    return all;
+}
+
+// Keeps the strings a case reads alive for the whole run.
+const std::string &keep(std::string s) {
+    static std::vector<std::unique_ptr<std::string>> store;
+    store.push_back(std::make_unique<std::string>(std::move(s)));
+    return *store.back();
+}
+
+yyjson_doc *read_text(const std::string &s, size_t len) {
+    return yyjson_read_opts(const_cast<char *>(s.data()), len, 0, nullptr, nullptr);
+}
+
+void add_url(const std::string &name, const char *base, const std::string &query) {
+    const std::string &q = keep(query);
+    cases().push_back({name,
+                       "ntsrch_build_search_url",
+                       always,
+                       [base, &q] { return ntsrch_build_search_url(base, q.c_str()); },
+                       {},
+                       ""});
+}
+
+void add_filter(const std::string &name, const std::string &tracks, const char *query,
+                int downloaded_only, const char *downloaded, int sort_mode) {
+    const std::string &t = keep(tracks);
+    cases().push_back({name, "ntsrch_filter_and_sort_tracks_json", gen::have_filter,
+                       [&t, query, downloaded_only, downloaded, sort_mode] {
+                           return ntsrch_filter_and_sort_tracks_json(
+                               t.c_str(), query, downloaded_only, downloaded, sort_mode);
+                       },
+                       [&t] { return read_text(t, t.size()); }, "tracks_json must be array"});
+}
+
+void add_normalize(const std::string &name, const std::string &json, size_t len) {
+    const std::string &j = keep(json);
+    cases().push_back({name, "ntsrch_normalize_unified_results_json", gen::have_normalize,
+                       [&j, len] { return ntsrch_normalize_unified_results_json(j.c_str(), len); },
+                       [&j, len] { return read_text(j, len ? len : j.size()); },
+                       "invalid search json"});
+}
+
+void build_cases() {
+    add_url("url_plain", nullptr, "night skies");
+    add_url("url_base_slashes", "https://music.example///", "  Été indien / x&y ");
+    add_url("url_large", "https://h", std::string(100000, '\xC3') + "tail ~._-");
+
+    static const std::string small = gen::tracks(12);
+    static const std::string large = gen::tracks(3000);
+    static const std::string dl_small = gen::downloaded(12, 3);
+    static const std::string dl_large = gen::downloaded(3000, 10);
+    for (int mode = -1; mode <= 6; ++mode) {
+        const std::string m = std::to_string(mode < 0 ? 99 : mode);
+        add_filter("filter_small_sort" + m, small, nullptr, 0, dl_small.c_str(), mode);
+        add_filter("filter_large_sort" + m, large, nullptr, 0, dl_large.c_str(), mode);
+    }
+    add_filter("filter_large_query", large, "  sky ", 0, nullptr, NTSRCH_SORT_ARTIST_ASC);
+    add_filter("filter_large_downloaded_only", large, nullptr, 1, dl_large.c_str(),
+               NTSRCH_SORT_NEWEST_FIRST);
+    add_filter("filter_small_downloaded_query", small, "BAND", 1, dl_small.c_str(),
+               NTSRCH_SORT_TITLE_ASC);
+    add_filter("filter_unusable_downloaded", small, nullptr, 1, "[\"x\",", 0);
+    add_filter("filter_empty_array", "[]", "x", 0, nullptr, 1);
+    add_filter("filter_root_object", "{\"title\":\"a\"}", nullptr, 0, nullptr, 0);
+    add_filter("filter_invalid", "[{\"title\":\"a\"},", nullptr, 0, nullptr, 0);
+
+    const std::string uni = gen::unified(6);
+    add_normalize("normalize_small", uni, 0);
+    add_normalize("normalize_large", gen::unified(3000), 0);
+    add_normalize("normalize_len_garbage", uni + "\0garbage" + std::string(8, 'x'), uni.size() + 3);
+    add_normalize("normalize_len_exact", uni + "trailing", uni.size());
+    add_normalize("normalize_empty_object", "{}", 0);
+    add_normalize("normalize_root_array", "[{}]", 0);
+}
+
+struct Figures {
+    unsigned long single = 0, from_k = 0;
+};
+std::map<std::string, Figures> &figures() {
+    static std::map<std::string, Figures> f;
+    return f;
+}
+
+class AllocFailure : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(AllocFailure, EveryFailurePointIsClean) {
+    const Case &c = cases()[GetParam()];
+    if (!c.available()) GTEST_SKIP() << c.function << " is not in the module yet";
+
+    unsigned long reader_events = 0;
+    if (c.reader) {
+        shim::arm(0, false);
+        yyjson_doc *doc = c.reader();
+        shim::disarm();
+        reader_events = shim::events();
+        yyjson_doc_free(doc);
+    }
+
+    ntsrch_build_search_url(nullptr, nullptr); // a stale message the call must replace
+    shim::arm(0, false);
+    char *normal = c.call();
+    shim::disarm();
+    const unsigned long normal_events = shim::events();
+    const std::string normal_err = ntsrch_last_error();
+    const bool normal_null = normal == nullptr;
+    const std::string expected = normal_null ? "" : normal;
+    ntsrch_free(normal);
+    ASSERT_GT(normal_events, 0u) << "the shim saw no allocation: is it bypassed?";
+
+    unsigned long points[2] = {0, 0};
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool rest = pass == 1;
+        for (unsigned long k = 1;; ++k) {
+            ntsrch_build_search_url(nullptr, nullptr);
+            const long before = shim::live();
+            shim::arm(k, rest);
+            char *r = c.call();
+            shim::disarm();
+            const long after = shim::live();
+            const unsigned long injected = shim::injected();
+            const std::string err = ntsrch_last_error();
+            const bool is_null = r == nullptr;
+            const bool is_full = !is_null && !normal_null && expected == r;
+            ntsrch_free(r);
+            const long leaked = after - before - (is_null ? 0 : 1);
+
+            if (injected == 0) {
+                EXPECT_EQ(is_null, normal_null) << c.name << " k=" << k;
+                EXPECT_TRUE(normal_null || is_full) << c.name << " k=" << k;
+                EXPECT_EQ(err, normal_err) << c.name << " k=" << k;
+                EXPECT_EQ(leaked, 0) << c.name << " k=" << k;
+                break;
+            }
+            ++points[pass];
+            const char *want_err = k <= reader_events ? c.input_msg : "";
+            EXPECT_TRUE(is_full || (is_null && err == want_err))
+                << c.name << (rest ? " from k=" : " k=") << k << ": "
+                << (is_null ? "null" : "a result other than the normal one") << ", last error \""
+                << err << "\", expected \"" << want_err << "\"";
+            EXPECT_EQ(leaked, 0) << c.name << (rest ? " from k=" : " k=") << k;
+            ASSERT_LE(k, 100000u) << "no end in sight";
+        }
+    }
+    // Every allocation of the normal run is one failure point of each pass.
+    EXPECT_EQ(points[0], normal_events) << c.name;
+    EXPECT_EQ(points[1], normal_events) << c.name;
+    std::printf("  %-34s %5lu single, %5lu from-k-on (reader: %lu)\n", c.name.c_str(), points[0],
+                points[1], reader_events);
+    figures()[c.function].single += points[0];
+    figures()[c.function].from_k += points[1];
+}
+
+// The self-test drives the producing functions: under any failure it must not crash or
+// leak, and it passes once memory suffices.
+TEST(AllocFailureSelftest, NeverLeaks) {
+    if (!gen::have_selftest()) GTEST_SKIP() << "ntsrch_selftest is not in the module yet";
+    unsigned long points = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (unsigned long k = 1;; ++k) {
+            const long before = shim::live();
+            shim::arm(k, pass == 1);
+            const int rc = ntsrch_selftest();
+            shim::disarm();
+            const long after = shim::live();
+            const unsigned long injected = shim::injected();
+            EXPECT_EQ(after, before) << "k=" << k;
+            EXPECT_TRUE(rc >= 0 && rc <= 2) << rc;
+            if (injected == 0) {
+                EXPECT_EQ(rc, 0);
+                break;
+            }
+            ++points;
+        }
+    }
+    EXPECT_GT(points, 0u);
+    std::printf("  ntsrch_selftest: %lu failure points over both passes\n", points);
+}
+
+class Summary : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        for (const auto &[fn, f] : figures())
+            std::printf("alloc-failure points %-38s single %6lu  from-k-on %6lu\n", fn.c_str(),
+                        f.single, f.from_k);
+    }
+};
+
+std::string case_name(const ::testing::TestParamInfo<size_t> &info) {
+    return cases()[info.param].name;
+}
+
+const bool registered = [] {
+    build_cases();
+    ::testing::AddGlobalTestEnvironment(new Summary);
+    return true;
+}();
+
+INSTANTIATE_TEST_SUITE_P(Producing, AllocFailure,
+                         ::testing::Range<size_t>(0, registered ? cases().size() : 0), case_name);
+
+} // namespace
