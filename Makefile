@@ -4,7 +4,8 @@ BUILD ?= build
 NTSRCH := $(BUILD)/ntsrch
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build demo test test-unit bench clean
+.PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
+	test-fuzz fuzz build-asan
 
 all: build
 
@@ -27,7 +28,48 @@ demo: build
 test-unit: build
 	ctest --test-dir $(BUILD) --output-on-failure
 
-test: test-unit
+test: test-unit test-valgrind test-asan test-tsan test-fuzz
+
+# Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
+SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+VALGRIND := valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect
+FUZZ_TARGETS := search_url filter normalize
+FUZZ_TIME ?= 30
+FUZZ_LONG_TIME ?= 1800
+
+# Every test of the normal build under memcheck; the allocation-failure test keeps its own
+# malloc, so valgrind must not replace the program's.
+test-valgrind: build
+	$(VALGRIND) $(BUILD)/tests/ntsrch_tests --gtest_brief=1
+	$(VALGRIND) --soname-synonyms=somalloc=nouserintercepts $(BUILD)/tests/alloc/ntsrch_alloc_tests --gtest_brief=1
+
+build-asan: deps
+	cmake -S . -B $(BUILD)-asan -G Ninja $(SAN_FLAGS) -DNTSRCH_SANITIZE=address,undefined -DNTSRCH_BUILD_FUZZ=ON
+	cmake --build $(BUILD)-asan
+
+test-asan: build-asan
+	ctest --test-dir $(BUILD)-asan --output-on-failure
+
+test-tsan: deps
+	cmake -S . -B $(BUILD)-tsan -G Ninja $(SAN_FLAGS) -DNTSRCH_SANITIZE=thread
+	cmake --build $(BUILD)-tsan --target ntsrch_tests
+	$(BUILD)-tsan/tests/ntsrch_tests --gtest_filter='ThreadStress.*:Frame.LastErrorIsPerThread'
+
+# Seeds from fuzz/corpus; what the run finds stays in the build tree.
+test-fuzz: build-asan
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD)-asan/corpus/$$t; log=$(BUILD)-asan/fuzz_$$t.log; \
+	  if ! $(BUILD)-asan/fuzz/fuzz_$$t -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
+	      -dict=fuzz/json.dict -artifact_prefix=$(BUILD)-asan/fuzz_$$t- \
+	      $(BUILD)-asan/corpus/$$t fuzz/corpus/$$t >$$log 2>&1; then \
+	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; exit 1; \
+	  fi; \
+	  echo "fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
+	done
+
+# The longer run: same targets, FUZZ_LONG_TIME seconds each.
+fuzz:
+	$(MAKE) test-fuzz FUZZ_TIME=$(FUZZ_LONG_TIME)
 
 # Module vs. yyjson-only floor, same run; see the "ratio" column.
 bench: deps
