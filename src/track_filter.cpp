@@ -15,9 +15,11 @@ int ci_contains(const char *text, const char *needle) noexcept {
     if (text == nullptr || text[0] == '\0') return 0;
     const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
     const unsigned char *n = reinterpret_cast<const unsigned char *>(needle);
+    // A letter matches itself with bit 5 set or cleared; any other byte only itself.
     const unsigned char first = to_lower(n[0]);
+    const unsigned char case_bit = (first >= 'a' && first <= 'z') ? 0x20 : 0;
     for (; *t != '\0'; ++t) {
-        if (to_lower(*t) != first) continue;
+        if ((*t | case_bit) != first) continue;
         size_t i = 1;
         while (n[i] != '\0' && to_lower(t[i]) == to_lower(n[i]))
             ++i;
