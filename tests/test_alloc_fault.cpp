@@ -22,18 +22,6 @@ std::atomic<std::size_t> fail_at{0};
 std::atomic<std::size_t> count{0};
 std::atomic<long> live{0};
 
-// True when this allocation is to fail.
-bool next_fails() {
-    if (!armed.load(std::memory_order_relaxed)) return false;
-    const std::size_t n = count.fetch_add(1, std::memory_order_relaxed) + 1;
-    return n == fail_at.load(std::memory_order_relaxed);
-}
-
-void note_alloc(void *p) {
-    if (p != nullptr && armed.load(std::memory_order_relaxed))
-        live.fetch_add(1, std::memory_order_relaxed);
-}
-
 } // namespace
 
 namespace alloc_fault {
@@ -68,6 +56,22 @@ long live_blocks() {
 } // namespace alloc_fault
 
 #ifndef NTSRCH_HEAP_OWNED_BY_SANITIZER
+namespace {
+
+// True when this allocation is to fail.
+bool next_fails() {
+    if (!armed.load(std::memory_order_relaxed)) return false;
+    const std::size_t n = count.fetch_add(1, std::memory_order_relaxed) + 1;
+    return n == fail_at.load(std::memory_order_relaxed);
+}
+
+void note_alloc(void *p) {
+    if (p != nullptr && armed.load(std::memory_order_relaxed))
+        live.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace
+
 // glibc's own entry points; defining malloc and friends here makes every library in the
 // process, the module and yyjson included, allocate through the functions below.
 extern "C" {
