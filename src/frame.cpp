@@ -30,9 +30,9 @@ void clear_error() noexcept { g_last_err[0] = '\0'; }
 
 extern "C" {
 
-NTSRCH_API const char *ntsrch_version(void) { return "1.0.0"; }
+NTSRCH_API const char *ntsrch_version(void) { return NTSRCH_VERSION_STRING; }
 
-NTSRCH_API int ntsrch_abi_version(void) { return 1; }
+NTSRCH_API int ntsrch_abi_version(void) { return NTSRCH_ABI_VERSION; }
 
 NTSRCH_API const char *ntsrch_last_error(void) { return g_last_err; }
 
