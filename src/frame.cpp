@@ -24,18 +24,28 @@ void set_error(const char *msg) noexcept {
     g_last_err[n] = '\0';
 }
 
-void clear_error() noexcept { g_last_err[0] = '\0'; }
+void clear_error() noexcept {
+    g_last_err[0] = '\0';
+}
 
 } // namespace ntsrch
 
 extern "C" {
 
-NTSRCH_API const char *ntsrch_version(void) { return NTSRCH_VERSION_STRING; }
+NTSRCH_API const char *ntsrch_version(void) {
+    return NTSRCH_VERSION_STRING;
+}
 
-NTSRCH_API int ntsrch_abi_version(void) { return NTSRCH_ABI_VERSION; }
+NTSRCH_API int ntsrch_abi_version(void) {
+    return NTSRCH_ABI_VERSION;
+}
 
-NTSRCH_API const char *ntsrch_last_error(void) { return g_last_err; }
+NTSRCH_API const char *ntsrch_last_error(void) {
+    return g_last_err;
+}
 
-NTSRCH_API void ntsrch_free(void *p) { std::free(p); }
+NTSRCH_API void ntsrch_free(void *p) {
+    std::free(p);
+}
 
 } // extern "C"

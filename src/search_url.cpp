@@ -22,16 +22,18 @@ namespace ntsrch {
 
 char *compose_search_url(const char *base_url, const char *query) noexcept {
     const unsigned char *q = reinterpret_cast<const unsigned char *>(query);
-    while (*q != '\0' && is_space(*q)) ++q;
+    while (*q != '\0' && is_space(*q))
+        ++q;
     if (*q == '\0') {
         set_error("empty query");
         return nullptr;
     }
 
-    const char *base = (base_url == nullptr || base_url[0] == '\0') ? NTSRCH_DEFAULT_BASE_URL
-                                                                     : base_url;
+    const char *base =
+        (base_url == nullptr || base_url[0] == '\0') ? NTSRCH_DEFAULT_BASE_URL : base_url;
     size_t base_len = std::strlen(base);
-    while (base_len > 0 && base[base_len - 1] == '/') --base_len;
+    while (base_len > 0 && base[base_len - 1] == '/')
+        --base_len;
 
     // One pass measures the encoded length, the other writes it straight into the result.
     size_t enc_len = 0;

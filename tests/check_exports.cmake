@@ -19,7 +19,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 list(SORT names)
-set(expected ntsrch_abi_version ntsrch_build_search_url ntsrch_free ntsrch_last_error
+set(expected ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json
+    ntsrch_free ntsrch_last_error
     ntsrch_version)
 list(SORT expected)
 if(NOT names STREQUAL expected)

@@ -15,7 +15,9 @@ TEST(Frame, VersionInformation) {
     EXPECT_EQ(ntsrch_abi_version(), 1);
 }
 
-TEST(Frame, FreeAcceptsNull) { ntsrch_free(nullptr); }
+TEST(Frame, FreeAcceptsNull) {
+    ntsrch_free(nullptr);
+}
 
 TEST(Frame, QueriesLeaveLastErrorAlone) {
     ASSERT_EQ(ntsrch_build_search_url(nullptr, nullptr), nullptr);
@@ -31,12 +33,14 @@ TEST(Frame, LastErrorIsPerThread) {
     std::thread([&] { fresh = ntsrch_last_error(); }).join();
     std::thread a([&] {
         ntsrch_build_search_url(nullptr, nullptr);
-        for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+        for (int i = 0; i < 1000; ++i)
+            std::this_thread::yield();
         first = ntsrch_last_error();
     });
     std::thread b([&] {
         ntsrch_build_search_url(nullptr, "   ");
-        for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+        for (int i = 0; i < 1000; ++i)
+            std::this_thread::yield();
         second = ntsrch_last_error();
     });
     a.join();
@@ -58,8 +62,9 @@ TEST(Frame, ModuleLoadsByFileName) {
     for (const char *name : {"yyjson_read_opts", "g_last_err", "_ZN6ntsrch9set_errorEPKc"}) {
         void *own = dlsym(h, name);
         Dl_info info{};
-        bool from_module = own != nullptr && dladdr(own, &info) != 0 && info.dli_fname != nullptr &&
-                           std::string(info.dli_fname).find(NTSRCH_MODULE_FILE) != std::string::npos;
+        bool from_module =
+            own != nullptr && dladdr(own, &info) != 0 && info.dli_fname != nullptr &&
+            std::string(info.dli_fname).find(NTSRCH_MODULE_FILE) != std::string::npos;
         EXPECT_FALSE(from_module) << name;
     }
     auto version = reinterpret_cast<const char *(*)()>(dlsym(h, "ntsrch_version"));

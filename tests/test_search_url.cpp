@@ -13,7 +13,9 @@ struct Owned {
     ~Owned() { ntsrch_free(p); }
 };
 
-std::string base_url() { return NTSRCH_DEFAULT_BASE_URL; }
+std::string base_url() {
+    return NTSRCH_DEFAULT_BASE_URL;
+}
 
 struct UrlCase {
     const char *name;
@@ -22,7 +24,9 @@ struct UrlCase {
     std::string expected;
 };
 
-void PrintTo(const UrlCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const UrlCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class SearchUrl : public ::testing::TestWithParam<UrlCase> {};
 
@@ -47,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"SlashOnlyBase", "/", "a", "/search/api?q=a" + tail},
         UrlCase{"ManySlashBase", "////", "a", "/search/api?q=a" + tail},
         UrlCase{"BaseNotValidated", "not a url?x=1", "a", "not a url?x=1/search/api?q=a" + tail},
-        UrlCase{"LeadingDroppedTrailingEncoded", "b", "  a b  ", "b/search/api?q=a%20b%20%20" + tail},
+        UrlCase{"LeadingDroppedTrailingEncoded", "b", "  a b  ",
+                "b/search/api?q=a%20b%20%20" + tail},
         UrlCase{"AllWhitespaceKindsLeading", "b", " \t\n\v\f\rx", "b/search/api?q=x" + tail},
         UrlCase{"TrailingControlWhitespace", "b", "x\t\n", "b/search/api?q=x%09%0A" + tail},
         UrlCase{"Reserved", "b", "x/y & z~", "b/search/api?q=x%2Fy%20%26%20z~" + tail},
@@ -64,7 +69,9 @@ struct ErrorCase {
     const char *message;
 };
 
-void PrintTo(const ErrorCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ErrorCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class SearchUrlErrors : public ::testing::TestWithParam<ErrorCase> {};
 
@@ -105,7 +112,8 @@ TEST(SearchUrlSize, LongQueryAndBaseAreCopiedWhole) {
     Owned url{ntsrch_build_search_url(base.c_str(), query.c_str())};
     ASSERT_NE(url.p, nullptr);
     std::string expected = base + "/search/api?q=q";
-    for (size_t i = 1; i < query.size(); ++i) expected += "%20";
+    for (size_t i = 1; i < query.size(); ++i)
+        expected += "%20";
     expected += tail;
     EXPECT_EQ(url.p, expected);
 }

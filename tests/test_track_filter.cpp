@@ -1,0 +1,464 @@
+#include "ntsrch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+    bool null;
+    std::string text;
+    std::string error;
+};
+
+Result filter(const char *tracks, const char *query = nullptr, int downloaded_only = 0,
+              const char *downloaded = nullptr, int sort_mode = NTSRCH_SORT_NONE) {
+    char *out =
+        ntsrch_filter_and_sort_tracks_json(tracks, query, downloaded_only, downloaded, sort_mode);
+    Result r{out == nullptr, out != nullptr ? out : "", ntsrch_last_error()};
+    ntsrch_free(out);
+    return r;
+}
+
+std::string array_of(const std::vector<std::string> &items) {
+    std::string s = "[";
+    for (size_t i = 0; i < items.size(); ++i)
+        s += (i ? "," : "") + items[i];
+    return s + "]";
+}
+
+// Tracks are written compactly, so the expected output is the kept ones in order.
+struct FilterCase {
+    const char *name;
+    std::vector<std::string> tracks;
+    const char *query;
+    int downloaded_only;
+    const char *downloaded;
+    int sort_mode;
+    std::vector<int> kept;
+};
+
+void PrintTo(const FilterCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class TrackFilter : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(TrackFilter, KeepsAndOrders) {
+    const FilterCase &c = GetParam();
+    std::vector<std::string> expected;
+    for (int i : c.kept)
+        expected.push_back(c.tracks[i]);
+    filter(nullptr); // a stale message must be cleared by success
+    const std::string input = array_of(c.tracks);
+    Result r = filter(input.c_str(), c.query, c.downloaded_only, c.downloaded, c.sort_mode);
+    ASSERT_FALSE(r.null) << r.error;
+    EXPECT_EQ(r.text, array_of(expected));
+    EXPECT_EQ(r.error, "");
+}
+
+const std::string a254(254, 'a');
+const std::string long_query = "  " + a254 + " b"; // 256 bytes once leading spaces go
+const std::string a300(300, 'a');
+const std::string a255(255, 'a');
+
+const char *const T_ZETA = R"({"title":"Zeta","artist":"B","streamURL":"u1"})";
+const char *const T_ALPHA = R"({"title":"Alpha","artist":"A","streamURL":"u2"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Filtering, TrackFilter,
+    ::testing::Values(
+        FilterCase{"EmptyArray", {}, nullptr, 0, nullptr, 0, {}},
+        FilterCase{"NonObjectsDropped",
+                   {"1", "\"x\"", "[]", "null", "true", "{}", "[{\"title\":\"a\"}]"},
+                   nullptr,
+                   0,
+                   nullptr,
+                   0,
+                   {5}},
+        FilterCase{"EmptyObjectDroppedByQuery", {"{}"}, "a", 0, nullptr, 0, {}},
+        FilterCase{"EmptyObjectDroppedByDownloadedOnly", {"{}"}, nullptr, 1, "[\"u\"]", 0, {}},
+        FilterCase{"BlankQueryIsNoQuery", {"{}", T_ZETA}, " \t\n\v\f\r", 0, nullptr, 0, {0, 1}},
+        FilterCase{"QueryTrimmedAndFolded", {T_ZETA, T_ALPHA}, "  ALP  ", 0, nullptr, 0, {1}},
+        FilterCase{"QueryMatchesArtist", {T_ZETA, T_ALPHA}, "b", 0, nullptr, 0, {0}},
+        FilterCase{"InnerWhitespaceKept",
+                   {R"({"title":"Night Sky"})", R"({"title":"NightSky"})"},
+                   " t s ",
+                   0,
+                   nullptr,
+                   0,
+                   {0}},
+        FilterCase{"OnlyAsciiFolds",
+                   {R"({"title":"été"})", R"({"title":"ÉTÉ"})", R"({"title":"Été"})"},
+                   "É",
+                   0,
+                   nullptr,
+                   0,
+                   {1, 2}},
+        FilterCase{"TitleUsedUpToNul",
+                   {R"({"title":"a\u0000b"})", R"({"title":"ab","artist":"x\u0000b"})"},
+                   "b",
+                   0,
+                   nullptr,
+                   0,
+                   {1}},
+        FilterCase{"QueryCutAt255Bytes",
+                   {"{\"title\":\"" + a254 + "\"}", "{\"title\":\"" + a254 + "b\"}"},
+                   long_query.c_str(),
+                   0,
+                   nullptr,
+                   0,
+                   {0, 1}},
+        FilterCase{"LongQueryCut",
+                   {"{\"title\":\"" + a255 + "\"}", "{\"title\":\"" + a254 + "\"}"},
+                   a300.c_str(),
+                   0,
+                   nullptr,
+                   0,
+                   {0}},
+        FilterCase{"FirstTitleWins",
+                   {R"({"title":"Zeta","title":"Alpha"})", R"({"title":1,"title":"Alpha"})"},
+                   "alp",
+                   0,
+                   nullptr,
+                   0,
+                   {}},
+        FilterCase{"FirstTitleWinsBothCopied",
+                   {R"({"title":"Zeta","title":"Alpha"})"},
+                   "zet",
+                   0,
+                   nullptr,
+                   0,
+                   {0}},
+        FilterCase{"KeysAreExact",
+                   {R"({"Title":"x","title ":"x","title":"y"})", R"({"titl":"x"})"},
+                   "x",
+                   0,
+                   nullptr,
+                   0,
+                   {}},
+        FilterCase{"WrongTypesAreEmpty",
+                   {R"({"title":["x"],"artist":{"x":1}})", R"({"title":null,"artist":"x"})"},
+                   "x",
+                   0,
+                   nullptr,
+                   0,
+                   {1}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+const char *const U1 = R"({"streamURL":"u1"})";
+const char *const U2 = R"({"streamURL":"u2"})";
+const char *const LONG1 = R"({"streamURL":"https://cdn.example/t/1.mp3"})";
+const char *const LONG2 = R"({"streamURL":"https://cdn.example/t/2.mp3"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Downloaded, TrackFilter,
+    ::testing::Values(
+        FilterCase{"Member", {U1, U2, "{}"}, nullptr, 1, R"(["u2"])", 0, {1}},
+        FilterCase{"LongUrls",
+                   {LONG1, LONG2},
+                   nullptr,
+                   1,
+                   R"(["https://cdn.example/t/3.mp3","https://cdn.example/t/2.mp3"])",
+                   0,
+                   {1}},
+        FilterCase{"SameLengthDifferentStart",
+                   {LONG1},
+                   nullptr,
+                   1,
+                   R"(["xttps://cdn.example/t/1.mp3"])",
+                   0,
+                   {}},
+        FilterCase{"PrefixIsNotEqual",
+                   {U1, LONG1},
+                   nullptr,
+                   1,
+                   R"(["u","u12","https://cdn.example/t/1.mp"])",
+                   0,
+                   {}},
+        FilterCase{
+            "EmptyUrlNeverDownloaded", {R"({"streamURL":""})"}, nullptr, 1, R"([""])", 0, {}},
+        FilterCase{"NonStringsIgnored",
+                   {U1, R"({"streamURL":1})"},
+                   nullptr,
+                   1,
+                   R"([1,null,{"u1":1},["u1"],"u1"])",
+                   0,
+                   {0}},
+        FilterCase{"NestedListStillScanned", {U2}, nullptr, 1, R"([{"a":[1,2]},"u2"])", 0, {0}},
+        FilterCase{"NullList", {U1}, nullptr, 1, nullptr, 0, {}},
+        FilterCase{"EmptyText", {U1}, nullptr, 1, "", 0, {}},
+        FilterCase{"InvalidList", {U1}, nullptr, 1, "[\"u1\",", 0, {}},
+        FilterCase{"ObjectList", {U1}, nullptr, 1, R"({"u1":"u1"})", 0, {}},
+        FilterCase{"EmptyList", {U1}, nullptr, 1, "[]", 0, {}},
+        FilterCase{"UnusedListMayBeInvalid", {U1, U2}, nullptr, 0, "[", 0, {0, 1}},
+        FilterCase{
+            "UrlUpToNulMatches", {R"({"streamURL":"u1\u0000x"})"}, nullptr, 1, R"(["u1"])", 0, {0}},
+        FilterCase{"ListUpToNulMatches",
+                   {U1, LONG1},
+                   nullptr,
+                   1,
+                   R"(["u1\u0000zz","https://cdn.example/t/1.mp3\u0000"])",
+                   0,
+                   {0, 1}},
+        FilterCase{"BothCutAtNul",
+                   {R"({"streamURL":"u1\u0000a"})",
+                    R"({"streamURL":"https://cdn.example/t/2.mp3\u0000abcdefgh"})"},
+                   nullptr,
+                   1,
+                   R"(["x",["y"],"u1\u0000b","https://cdn.example/t/2.mp3\u0000z"])",
+                   0,
+                   {0, 1}},
+        FilterCase{"NulInListDoesNotWidenMatch",
+                   {R"({"streamURL":"u12"})", LONG2},
+                   nullptr,
+                   1,
+                   R"(["u1\u0000","https://cdn.example/t/2\u0000.mp3"])",
+                   0,
+                   {}},
+        FilterCase{"LeadingNulIsEmptyUrl",
+                   {R"({"streamURL":"\u0000a"})"},
+                   nullptr,
+                   1,
+                   R"(["","\u0000a"])",
+                   0,
+                   {}},
+        FilterCase{"FirstStreamUrlWins",
+                   {R"({"streamURL":"u3","streamURL":"u1"})"},
+                   nullptr,
+                   1,
+                   R"(["u1"])",
+                   0,
+                   {}},
+        FilterCase{"CombinedWithQuery",
+                   {R"({"title":"x","streamURL":"u1"})", R"({"title":"y","streamURL":"u2"})",
+                    R"({"title":"x","streamURL":"u3"})"},
+                   "X",
+                   1,
+                   R"(["u1","u2"])",
+                   0,
+                   {0}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+std::vector<std::string> titled(std::initializer_list<const char *> titles) {
+    std::vector<std::string> v;
+    for (const char *t : titles)
+        v.push_back(std::string("{\"title\":\"") + t + "\"}");
+    return v;
+}
+
+std::vector<std::string> by_member(const char *member, std::initializer_list<const char *> raw) {
+    std::vector<std::string> v;
+    for (const char *r : raw)
+        v.push_back(r[0] ? std::string("{\"") + member + "\":" + r + "}" : std::string("{}"));
+    return v;
+}
+
+const std::string long24 = "abcdefghijklmnopqrstuvwx"; // prefix-length boundaries
+const std::string t_long_b = long24 + "yz b", t_long_a = long24 + "YZ A",
+                  t_long_A = long24 + "yz a";
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, TrackFilter,
+    ::testing::Values(
+        FilterCase{
+            "TitleFoldedTiesKeepInput", titled({"b", "A", "a"}), nullptr, 0, nullptr, 1, {1, 2, 0}},
+        FilterCase{"TitlePrefixFirst",
+                   titled({"abcd", "abc", "", "ABCDEFGHI", "abcdefgh"}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   1,
+                   {2, 1, 0, 4, 3}},
+        FilterCase{"TitleHighBytesLast",
+                   titled({"é", "~", "Z", "\x7f"}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   1,
+                   {2, 1, 3, 0}},
+        FilterCase{"TitleBeyondPrefix",
+                   titled({t_long_b.c_str(), t_long_a.c_str(), t_long_A.c_str(), long24.c_str()}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   1,
+                   {3, 1, 2, 0}},
+        FilterCase{"TitleUpToNul",
+                   titled({"b", "a\\u0000z", "a", "a\\u0000a"}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   1,
+                   {1, 2, 3, 0}},
+        FilterCase{"TitleMissingOrNotString",
+                   {R"({"title":"a"})", R"({"title":3})", "{}", R"({"title":""})"},
+                   nullptr,
+                   0,
+                   nullptr,
+                   1,
+                   {1, 2, 3, 0}},
+        FilterCase{
+            "ArtistMissingAndEmptyTieThenTitle",
+            {R"({"title":"b"})", R"({"title":"a","artist":""})", R"({"title":"c","artist":"z"})"},
+            nullptr,
+            0,
+            nullptr,
+            2,
+            {2, 1, 0}},
+        FilterCase{"ArtistMissingBetweenAsciiAndHigh",
+                   {R"({"title":"a","artist":"é"})", R"({"title":"b"})",
+                    R"({"title":"c","artist":"~x"})", "{\"title\":\"d\",\"artist\":\"\x7f\x7f\"}",
+                    "{\"title\":\"e\",\"artist\":\"\x7f\x7f\x7f\x7f\"}"},
+                   nullptr,
+                   0,
+                   nullptr,
+                   2,
+                   {2, 3, 1, 4, 0}},
+        FilterCase{"ArtistThenTitleThenInput",
+                   {R"({"title":"Song No. 5","artist":"The Long Named Orchestra"})",
+                    R"({"title":"song no. 3","artist":"the long named orchestra"})",
+                    R"({"title":"Song No. 3","artist":"The Long Named Orchestra"})",
+                    R"({"title":"a","artist":"The Long Named Orchestrb"})",
+                    R"({"title":"z","artist":"Ab"})", R"({"title":"y","artist":"ab"})",
+                    R"({"title":"Symphony 2","artist":"AB"})",
+                    R"({"title":"symphony 1","artist":"ab"})"},
+                   nullptr,
+                   0,
+                   nullptr,
+                   2,
+                   {7, 6, 5, 4, 1, 2, 0, 3}},
+        FilterCase{"NewestFirst",
+                   by_member("publishTimestamp", {"10", "20", "10", "", "\"30\""}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   3,
+                   {1, 0, 2, 3, 4}},
+        FilterCase{"PublishedTruncatesTowardZero",
+                   by_member("publishTimestamp", {"1.9", "1", "1.5", "2", "-1.9", "-1", "0"}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   3,
+                   {3, 0, 1, 2, 6, 4, 5}},
+        FilterCase{
+            "PublishedOutOfRangeIsSmallest",
+            by_member("publishTimestamp",
+                      {"1e300", "9223372036854775807", "-5", "9223372036854774784",
+                       "18446744073709551615", "-9223372036854775808", "-10000000000000000000.0"}),
+            nullptr,
+            0,
+            nullptr,
+            3,
+            {3, 2, 0, 1, 4, 5, 6}},
+        FilterCase{"ShortestFirst",
+                   by_member("duration", {"300", "120", "", "\"300\"", "120"}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   4,
+                   {2, 3, 1, 4, 0}},
+        FilterCase{"DurationSignedZerosTie",
+                   by_member("duration", {"0.5", "-0.0", "0", "-1", "1e308", "0.25"}),
+                   nullptr,
+                   0,
+                   nullptr,
+                   4,
+                   {3, 1, 2, 5, 0, 4}},
+        FilterCase{"DownloadedFirst",
+                   {"{}", U1, U2, LONG1},
+                   nullptr,
+                   0,
+                   R"(["u1","https://cdn.example/t/1.mp3"])",
+                   5,
+                   {1, 3, 0, 2}},
+        FilterCase{"DownloadedFirstWithoutList", {U1, U2}, nullptr, 0, nullptr, 5, {0, 1}},
+        FilterCase{"NegativeModeKeepsInput", titled({"b", "a"}), nullptr, 0, nullptr, -1, {0, 1}},
+        FilterCase{"ModeSixKeepsInput", titled({"b", "a"}), nullptr, 0, nullptr, 6, {0, 1}},
+        FilterCase{"MinModeKeepsInput", titled({"b", "a"}), nullptr, 0, nullptr, INT_MIN, {0, 1}},
+        FilterCase{"IndexCountsDroppedElements",
+                   {"1", R"({"title":"b"})", R"({"title":"B"})"},
+                   nullptr,
+                   0,
+                   nullptr,
+                   1,
+                   {1, 2}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct FailCase {
+    const char *name;
+    const char *tracks;
+    const char *error;
+};
+
+void PrintTo(const FailCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class TrackFilterFails : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(TrackFilterFails, ReportsMessage) {
+    const FailCase &c = GetParam();
+    ASSERT_FALSE(filter("[]").null);
+    Result r = filter(c.tracks, "q", 1, "[\"u\"]", 1);
+    EXPECT_TRUE(r.null);
+    EXPECT_EQ(r.error, c.error);
+    // and the next success clears it
+    EXPECT_EQ(filter("[{}]").error, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrackFilterFails,
+    ::testing::Values(FailCase{"Null", nullptr, "null tracks_json"},
+                      FailCase{"Empty", "", "tracks_json must be array"},
+                      FailCase{"Object", "{}", "tracks_json must be array"},
+                      FailCase{"String", "\"[]\"", "tracks_json must be array"},
+                      FailCase{"Truncated", "[{}", "tracks_json must be array"},
+                      FailCase{"TrailingComma", "[{},]", "tracks_json must be array"},
+                      FailCase{"TrailingText", "[] x", "tracks_json must be array"},
+                      FailCase{"Comment", "[]//", "tracks_json must be array"},
+                      FailCase{"NaN", "[NaN]", "tracks_json must be array"},
+                      FailCase{"HugeNumber", "[{\"duration\":1e400}]", "tracks_json must be array"},
+                      FailCase{"InvalidUtf8", "[\"\xff\"]", "tracks_json must be array"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(TrackFilterOutput, WriterNormalForm) {
+    Result r = filter(R"([ {"a" : 1.50, "b":1E2, "c":123456789012345678901234567890,
+        "d":18446744073709551615, "e":-0, "f":"\/\u00e9\u0000\t", "g":[ ], "h":{ } } ])");
+    ASSERT_FALSE(r.null) << r.error;
+    EXPECT_EQ(r.text, "[{\"a\":1.5,\"b\":100.0,\"c\":1.2345678901234568e29,"
+                      "\"d\":18446744073709551615,\"e\":0,\"f\":\"/é\\u0000\\t\",\"g\":[],"
+                      "\"h\":{}}]");
+}
+
+std::string read_sample(const char *name) {
+    std::ifstream f(std::string(NTSRCH_SAMPLES_DIR) + "/" + name, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+TEST(TrackFilterSamples, QueryAndDownloadedOnly) {
+    const std::string tracks = read_sample("tracks.json"), dl = read_sample("downloaded.json");
+    ASSERT_FALSE(tracks.empty());
+    Result sky = filter(tracks.c_str(), "sky", 0, nullptr, NTSRCH_SORT_TITLE_ASC);
+    ASSERT_FALSE(sky.null) << sky.error;
+    EXPECT_EQ(sky.text.find("\"id\":6"), 2u);
+    EXPECT_NE(sky.text.find("},{\"id\":5,"), std::string::npos);
+    EXPECT_EQ(sky.text.find("\"id\":1,"), std::string::npos);
+    Result dl_only = filter(tracks.c_str(), nullptr, 1, dl.c_str(), NTSRCH_SORT_NEWEST_FIRST);
+    ASSERT_FALSE(dl_only.null) << dl_only.error;
+    EXPECT_EQ(dl_only.text.rfind("[{\"id\":6,", 0), 0u);
+    EXPECT_NE(dl_only.text.find("},{\"id\":2,"), std::string::npos);
+    EXPECT_EQ(std::count(dl_only.text.begin(), dl_only.text.end(), '{'), 2);
+}
+
+} // namespace
