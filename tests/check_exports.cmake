@@ -20,7 +20,7 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT names)
 set(expected ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json
-    ntsrch_free ntsrch_last_error
+    ntsrch_free ntsrch_last_error ntsrch_normalize_unified_results_json ntsrch_selftest
     ntsrch_version)
 list(SORT expected)
 if(NOT names STREQUAL expected)
