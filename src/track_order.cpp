@@ -29,7 +29,7 @@ uint64_t fold_pack(const unsigned char *&s) noexcept {
     int i = 0;
     for (; i < 8 && *s != '\0'; ++i, ++s)
         k = (k << 8) | to_lower(*s);
-    return i == 8 ? k : k << (8 * (8 - i));
+    return i == 0 ? 0 : k << (8 * (8 - i)); // i == 0 would shift by the full width
 }
 
 // A pack whose last byte is 0 holds the terminator: the text ends within it.
