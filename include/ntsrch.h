@@ -36,6 +36,15 @@
 #define NTSRCH_CALL
 #endif
 
+/* Version of this header. A host compares them with ntsrch_version() and
+ * ntsrch_abi_version() at load time to catch a module that is not the one it was built
+ * against; the ABI version changes only when a declaration below changes incompatibly. */
+#define NTSRCH_VERSION_MAJOR 1
+#define NTSRCH_VERSION_MINOR 0
+#define NTSRCH_VERSION_PATCH 0
+#define NTSRCH_VERSION_STRING "1.0.0"
+#define NTSRCH_ABI_VERSION 1
+
 /* Sort modes of ntsrch_filter_and_sort_tracks_json. Any other value keeps input order. */
 #define NTSRCH_SORT_NONE 0
 #define NTSRCH_SORT_TITLE_ASC 1

@@ -33,11 +33,11 @@ void clear_error() noexcept {
 extern "C" {
 
 NTSRCH_API const char *ntsrch_version(void) {
-    return "1.0.0";
+    return NTSRCH_VERSION_STRING;
 }
 
 NTSRCH_API int ntsrch_abi_version(void) {
-    return 1;
+    return NTSRCH_ABI_VERSION;
 }
 
 NTSRCH_API const char *ntsrch_last_error(void) {

@@ -1,0 +1,154 @@
+'use strict';
+// The module under test comes from NTSRCH_MODULE (the build's module), else the library path.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { Worker } = require('node:worker_threads');
+const koffi = require('koffi');
+const ntsrch = require('../ntsrch');
+
+const modulePath = process.env.NTSRCH_MODULE || undefined;
+const lib = new ntsrch.Library({ path: modulePath });
+
+test('every function is bound', () => {
+    const names = ['ntsrch_version', 'ntsrch_abi_version', 'ntsrch_last_error', 'ntsrch_free', 'ntsrch_build_search_url',
+        'ntsrch_filter_and_sort_tracks_json', 'ntsrch_normalize_unified_results_json', 'ntsrch_selftest'];
+    assert.deepStrictEqual(names.filter((n) => !lib.provides(n)), []);
+});
+
+test('version information matches the binding', () => {
+    assert.strictEqual(lib.version(), '1.0.0');
+    assert.strictEqual(lib.abiVersion(), ntsrch.ABI_VERSION);
+});
+
+test('loads from an install prefix, multiarch or not', (t) => {
+    for (const sub of ['lib', path.join('lib', 'x86_64-linux-gnu')]) {
+        const prefix = fs.mkdtempSync(path.join(os.tmpdir(), 'ntsrch-node-'));
+        t.after(() => fs.rmSync(prefix, { recursive: true, force: true }));
+        fs.mkdirSync(path.join(prefix, sub), { recursive: true });
+        const copy = path.join(prefix, sub, ntsrch.MODULE_FILE);
+        fs.copyFileSync(lib.path, copy);
+        const other = new ntsrch.Library({ prefix });
+        assert.strictEqual(other.path, copy);
+        assert.strictEqual(other.buildSearchUrl('x', 'https://h'), 'https://h/search/api?q=x&format=json');
+    }
+    assert.throws(() => new ntsrch.Library({ prefix: os.tmpdir() + '/ntsrch-no-such-prefix' }), /not found/);
+});
+
+test('search URLs, and failures carrying the last-error text', () => {
+    assert.strictEqual(lib.buildSearchUrl(' Été indien', 'https://music.example//'),
+        'https://music.example/search/api?q=%C3%89t%C3%A9%20indien&format=json');
+    for (const [query, message] of [[null, 'null query'], [' \t\n', 'empty query']]) {
+        assert.throws(() => lib.buildSearchUrl(query), (err) => {
+            assert.ok(err instanceof ntsrch.NtsrchError);
+            assert.ok(!(err instanceof ntsrch.NtsrchMemoryError));
+            assert.strictEqual(err.lastError, message);
+            assert.strictEqual(err.function, 'ntsrch_build_search_url');
+            return true;
+        });
+        assert.strictEqual(lib.lastError(), message);
+    }
+    lib.buildSearchUrl('ok');
+    assert.strictEqual(lib.lastError(), '');
+});
+
+test('a null result with no message is out of memory', () => {
+    // The module's own out-of-memory path cannot be forced from here; stand in for it.
+    const real = lib._fn.ntsrch_build_search_url;
+    lib.buildSearchUrl('clears the text');
+    lib._fn.ntsrch_build_search_url = () => null;
+    try {
+        assert.throws(() => lib.buildSearchUrl('x'), (err) => err instanceof ntsrch.NtsrchMemoryError && err.lastError === '');
+    } finally {
+        lib._fn.ntsrch_build_search_url = real;
+    }
+});
+
+test('every owned result is released exactly once, with ntsrch_free', () => {
+    const real = lib._fn.ntsrch_free;
+    const released = [];
+    lib._fn.ntsrch_free = (p) => {
+        if (p !== null) released.push(koffi.address(p));
+        real(p);
+    };
+    try {
+        for (let i = 0; i < 50; i++) assert.ok(lib.buildSearchUrl(`q${i}`).endsWith(`q=q${i}&format=json`));
+        assert.throws(() => lib.buildSearchUrl(null));
+    } finally {
+        lib._fn.ntsrch_free = real;
+    }
+    assert.strictEqual(released.length, 50);
+});
+
+test('track filter: sort modes, parsed output, errors', () => {
+    const tracks = [
+        { title: 'Zeta', artist: 'B', streamURL: 'u1', duration: 300, publishTimestamp: 10 },
+        { title: 'Alpha', artist: 'A', streamURL: 'u2', duration: 120, publishTimestamp: 20 },
+        7,
+    ];
+    const cases = [
+        [ntsrch.SortMode.NONE, ['Zeta', 'Alpha']],
+        [ntsrch.SortMode.TITLE_ASC, ['Alpha', 'Zeta']],
+        [ntsrch.SortMode.NEWEST_FIRST, ['Alpha', 'Zeta']],
+        [ntsrch.SortMode.DOWNLOADED_FIRST, ['Zeta', 'Alpha']],
+    ];
+    for (const [sort, titles] of cases) {
+        const got = lib.filterAndSortTracks(tracks, { sort, downloaded: ['u1'], parse: true });
+        assert.deepStrictEqual(got.map((x) => x.title), titles, `sort ${sort}`);
+    }
+    assert.strictEqual(lib.filterAndSortTracks(JSON.stringify(tracks), { query: ' b ', downloadedOnly: true, downloaded: '["u1"]' }),
+        '[{"title":"Zeta","artist":"B","streamURL":"u1","duration":300,"publishTimestamp":10}]');
+    assert.strictEqual(lib.filterAndSortTracks(Buffer.from('[]')), '[]');
+    for (const [input, message] of [[null, 'null tracks_json'], ['{}', 'tracks_json must be array'], ['[', 'tracks_json must be array']]) {
+        assert.throws(() => lib.filterAndSortTracks(input), (err) => err instanceof ntsrch.NtsrchError && err.lastError === message);
+    }
+});
+
+test('unified results: length-delimited input, errors', () => {
+    const unified = { tracks: [1, 'x'], catalogue: { artists: ['b'], albums: ['a'] } };
+    assert.deepStrictEqual(lib.normalizeUnifiedResults(unified, { parse: true }),
+        { localCount: 2, catalogueCount: 2, local: [1, 'x'], catalogue: ['a', 'b'] });
+    // A Buffer is passed with its length: no NUL needed, nothing read past it.
+    const text = Buffer.from('{"tracks":["é"]}');
+    assert.strictEqual(lib.normalizeUnifiedResults(text), '{"localCount":1,"catalogueCount":0,"local":["é"],"catalogue":[]}');
+    for (const [input, message] of [[null, 'null json'], ['[]', 'invalid search json'], [Buffer.alloc(0), 'invalid search json'], ['{} x', 'invalid search json']]) {
+        assert.throws(() => lib.normalizeUnifiedResults(input), (err) => err instanceof ntsrch.NtsrchError && err.lastError === message);
+    }
+});
+
+test('self-test passes and leaves no message', () => {
+    assert.throws(() => lib.buildSearchUrl(null));
+    assert.strictEqual(lib.selftest(), 0);
+    assert.strictEqual(lib.lastError(), '');
+});
+
+test('worker threads each read their own last-error text', async () => {
+    const workerSource = `
+        const { parentPort, workerData } = require('node:worker_threads');
+        const ntsrch = require(workerData.binding);
+        const lib = new ntsrch.Library({ path: workerData.module });
+        const { query, message, rounds } = workerData;
+        let wrong = 0;
+        for (let i = 0; i < rounds; i++) {
+            try { lib.buildSearchUrl(query); wrong++; } catch (err) { if (err.lastError !== message) wrong++; }
+            if (lib.buildSearchUrl('ok ' + i).indexOf('q=ok%20' + i + '&') < 0) wrong++;
+            if (lib.lastError() !== '') wrong++;
+        }
+        parentPort.postMessage(wrong);
+    `;
+    const runs = [];
+    for (let w = 0; w < 4; w++) {
+        const [query, message] = w % 2 ? [null, 'null query'] : ['  ', 'empty query'];
+        const worker = new Worker(workerSource, {
+            eval: true,
+            workerData: { binding: path.join(__dirname, '..', 'ntsrch.js'), module: lib.path, query, message, rounds: 2000 },
+        });
+        runs.push(new Promise((resolve, reject) => {
+            worker.once('message', resolve);
+            worker.once('error', reject);
+        }));
+    }
+    assert.deepStrictEqual(await Promise.all(runs), [0, 0, 0, 0]);
+});
