@@ -14,15 +14,7 @@
 #include <string>
 #include <vector>
 
-// Functions that arrive on other branches: weak, so a target idles while they are absent.
-#pragma weak ntsrch_filter_and_sort_tracks_json
-#pragma weak ntsrch_normalize_unified_results_json
-
 namespace fz {
-
-template <class F> bool present(F *f) {
-    return f != nullptr;
-}
 
 [[noreturn]] inline void fail(const char *what, const std::string &detail = {}) {
     std::fprintf(stderr, "property violated: %s\n%s\n", what, detail.c_str());

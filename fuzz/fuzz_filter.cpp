@@ -77,7 +77,6 @@ int key_cmp(int mode, const Entry &l, const Entry &r) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (!fz::present(&ntsrch_filter_and_sort_tracks_json)) return 0;
     const fz::Input in = fz::split(data, size, 2, 3);
     const int mode = static_cast<int8_t>(in.b0);
     const int downloaded_only = in.b1 & 1;

@@ -63,7 +63,6 @@ void check_shape(const std::string &got) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (!fz::present(&ntsrch_normalize_unified_results_json)) return 0;
     const unsigned char flags = size > 0 ? data[0] : 0;
     const char *text = reinterpret_cast<const char *>(data) + (size > 0);
     size_t len = size > 0 ? size - 1 : 0;

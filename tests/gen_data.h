@@ -7,26 +7,7 @@
 #include <cstdio>
 #include <string>
 
-// Functions that arrive on other branches: weak, so a test can skip while they are absent.
-#pragma weak ntsrch_filter_and_sort_tracks_json
-#pragma weak ntsrch_normalize_unified_results_json
-#pragma weak ntsrch_selftest
-
 namespace gen {
-
-template <class F> bool present(F *f) {
-    return f != nullptr;
-}
-
-inline bool have_filter() {
-    return present(&ntsrch_filter_and_sort_tracks_json);
-}
-inline bool have_normalize() {
-    return present(&ntsrch_normalize_unified_results_json);
-}
-inline bool have_selftest() {
-    return present(&ntsrch_selftest);
-}
 
 inline std::string stream_url(int i) {
     return "https://cdn.example/t/" + std::to_string(i) + ".mp3";

@@ -36,25 +36,20 @@ std::vector<Op> make_ops() {
     add(ops, "url_base", [] { return ntsrch_build_search_url("https://h//", " Été/x "); });
     add(ops, "url_null", [] { return ntsrch_build_search_url("x", nullptr); });
     add(ops, "url_blank", [] { return ntsrch_build_search_url(nullptr, " \t\n"); });
-    if (gen::have_filter()) {
-        for (int mode = 0; mode <= 5; ++mode) {
-            add(ops, "filter" + std::to_string(mode), [mode] {
-                return ntsrch_filter_and_sort_tracks_json(
-                    tracks.c_str(), mode % 2 ? "sky" : nullptr, mode == 3, dl.c_str(), mode);
-            });
-        }
-        add(ops, "filter_null",
-            [] { return ntsrch_filter_and_sort_tracks_json(nullptr, "", 0, nullptr, 0); });
-        add(ops, "filter_object",
-            [] { return ntsrch_filter_and_sort_tracks_json("{}", "", 0, nullptr, 0); });
+    for (int mode = 0; mode <= 5; ++mode) {
+        add(ops, "filter" + std::to_string(mode), [mode] {
+            return ntsrch_filter_and_sort_tracks_json(tracks.c_str(), mode % 2 ? "sky" : nullptr,
+                                                      mode == 3, dl.c_str(), mode);
+        });
     }
-    if (gen::have_normalize()) {
-        add(ops, "normalize", [] { return ntsrch_normalize_unified_results_json(uni.c_str(), 0); });
-        add(ops, "normalize_cut",
-            [] { return ntsrch_normalize_unified_results_json(uni.c_str(), uni.size() / 2); });
-        add(ops, "normalize_null",
-            [] { return ntsrch_normalize_unified_results_json(nullptr, 0); });
-    }
+    add(ops, "filter_null",
+        [] { return ntsrch_filter_and_sort_tracks_json(nullptr, "", 0, nullptr, 0); });
+    add(ops, "filter_object",
+        [] { return ntsrch_filter_and_sort_tracks_json("{}", "", 0, nullptr, 0); });
+    add(ops, "normalize", [] { return ntsrch_normalize_unified_results_json(uni.c_str(), 0); });
+    add(ops, "normalize_cut",
+        [] { return ntsrch_normalize_unified_results_json(uni.c_str(), uni.size() / 2); });
+    add(ops, "normalize_null", [] { return ntsrch_normalize_unified_results_json(nullptr, 0); });
     for (Op &op : ops) {
         char *r = op.call();
         op.expect_null = r == nullptr;
@@ -86,7 +81,7 @@ TEST(ThreadStress, EightThreadsMixingEveryFunction) {
             Outcome &o = out[t];
             o.err_ptr = ntsrch_last_error();
             for (int i = 0; i < calls; ++i) {
-                if (gen::have_selftest() && i % 500 == 250) {
+                if (i % 500 == 250) {
                     o.selftest_failures += ntsrch_selftest() != 0;
                     continue;
                 }
