@@ -7,6 +7,8 @@
 #include "tracks.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace ntsrch {
 
@@ -21,15 +23,31 @@ const char *artist_key(const char *artist) noexcept {
     return artist[0] == '\0' ? "\x7f\x7f\x7f" : artist;
 }
 
-// Next 8 folded bytes of s, big-endian, zero-padded after the terminator, so that
-// unsigned comparison of two packs has the sign of ci_strcmp over those bytes. Advances s
-// but never past the terminator, so packs after the end are 0.
-uint64_t fold_pack(const unsigned char *&s) noexcept {
-    uint64_t k = 0;
-    int i = 0;
-    for (; i < 8 && *s != '\0'; ++i, ++s)
-        k = (k << 8) | to_lower(*s);
-    return i == 0 ? 0 : k << (8 * (8 - i)); // i == 0 would shift by the full width
+// A-Z to a-z in all eight bytes at once; bytes from 0x80 up are left alone.
+constexpr uint64_t fold_word(uint64_t x) noexcept {
+    constexpr uint64_t ones = 0x0101010101010101ULL;
+    const uint64_t low7 = x & (0x7F * ones);
+    const uint64_t from_a = low7 + (0x80 - 'A') * ones;     // top bit: byte >= 'A'
+    const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * ones; // top bit: byte > 'Z'
+    return x | ((from_a & ~past_z & ~x & (0x80 * ones)) >> 2);
+}
+
+// The next 8 folded bytes of s (left bytes remain before its terminator), big-endian and
+// zero-padded, so that unsigned comparison of two packs has the sign of ci_strcmp over
+// those bytes. Never reads past the terminator; packs after the end are 0.
+uint64_t fold_pack(const unsigned char *&s, size_t &left) noexcept {
+    const size_t n = left < 8 ? left : 8;
+    uint64_t x = 0;
+    if (n == 8) {
+        std::memcpy(&x, s, 8);
+        if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            x |= static_cast<uint64_t>(s[i]) << (56 - 8 * i);
+    }
+    s += n;
+    left -= n;
+    return fold_word(x);
 }
 
 // A pack whose last byte is 0 holds the terminator: the text ends within it.
@@ -45,8 +63,9 @@ struct text_slot {
 
 void pack_text(text_slot &slot, const char *text) noexcept {
     const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
+    size_t left = std::strlen(text);
     for (uint64_t &k : slot.k)
-        k = fold_pack(s);
+        k = fold_pack(s, left);
 }
 
 // Slots ordered by their packs, then, when the texts go on past them, by Full. Entries
@@ -61,76 +80,19 @@ template <int (*Full)(const track_entry *, const track_entry *) noexcept> struct
     }
 };
 
-int artist_then_index(const track_entry *l, const track_entry *r) noexcept {
-    const int c = ci_strcmp(artist_key(l->artist), artist_key(r->artist));
-    return c != 0 ? c : index_tie_break(l, r);
-}
-
-struct by_packs_then_position {
+// Artist packs first; only tracks of the same artist reach the title packs, and only
+// texts that go on past their packs are read again.
+struct by_artist_packs {
     bool operator()(const text_slot &a, const text_slot &b) const noexcept {
         for (int i = 0; i < 3; ++i)
             if (a.k[i] != b.k[i]) return a.k[i] < b.k[i];
-        return a.e < b.e;
-    }
-};
-
-bool same_packs(const text_slot &a, const text_slot &b) noexcept {
-    return a.k[0] == b.k[0] && a.k[1] == b.k[1] && a.k[2] == b.k[2];
-}
-
-// Within a group of equal artists cmp_artist_asc reduces to title and index. The title
-// packs were taken while the slots were still in input order, so this reads no strings
-// unless two titles share their first 16 bytes.
-struct by_title_packs {
-    bool operator()(const text_slot &a, const text_slot &b) const noexcept {
+        if (!ends_within(a.k[2])) return cmp_artist_asc(a.e, b.e) < 0;
         if (a.t[0] != b.t[0]) return a.t[0] < b.t[0];
         if (a.t[1] != b.t[1]) return a.t[1] < b.t[1];
         if (ends_within(a.t[1])) return a.e < b.e;
-        return cmp_artist_asc(a.e, b.e) < 0;
+        return cmp_title_asc(a.e, b.e) < 0;
     }
 };
-
-void sort_artist_group(text_slot *slots, size_t n) noexcept {
-    if (n > 1) std::sort(slots, slots + n, by_title_packs{});
-}
-
-// Beyond this many bytes of shared artist prefix the full comparison takes over, which
-// bounds the recursion below.
-constexpr size_t max_refined_prefix = 8 * sizeof(text_slot::k);
-
-// Orders slots by artist key from byte offset on (the keys agree before it and none ends
-// there) and then each group of equal artists by title. Long artists repeat across an
-// album, so ties past the packs are settled by packing the next bytes of the tied slots
-// rather than by reading both strings in every comparison.
-void sort_by_artist(text_slot *slots, size_t n, size_t offset) noexcept {
-    for (size_t i = 0; i < n; ++i)
-        pack_text(slots[i], artist_key(slots[i].e->artist) + offset);
-    const bool last = offset >= max_refined_prefix;
-    if (last)
-        std::sort(slots, slots + n, by_packs<artist_then_index>{});
-    else
-        std::sort(slots, slots + n, by_packs_then_position{});
-    for (size_t start = 0; start < n;) {
-        size_t end = start + 1;
-        while (end < n && same_packs(slots[start], slots[end]))
-            ++end;
-        if (end - start > 1 && ends_within(slots[start].k[2])) {
-            sort_artist_group(slots + start, end - start);
-        } else if (end - start > 1 && !last) {
-            sort_by_artist(slots + start, end - start, offset + sizeof(text_slot::k));
-        } else if (end - start > 1) {
-            for (size_t g = start; g < end;) {
-                size_t h = g + 1;
-                while (h < end && ci_strcmp(artist_key(slots[g].e->artist) + offset,
-                                            artist_key(slots[h].e->artist) + offset) == 0)
-                    ++h;
-                sort_artist_group(slots + g, h - g);
-                g = h;
-            }
-        }
-        start = end;
-    }
-}
 
 template <int (*Cmp)(const track_entry *, const track_entry *) noexcept>
 void sort_entries(track_entry *entries, size_t n) noexcept {
@@ -194,11 +156,13 @@ yyjson_val **order_tracks(track_entry *entries, size_t n, int sort_mode, void *s
             std::sort(slots, slots + n, by_packs<cmp_title_asc>{});
         } else {
             for (size_t i = 0; i < n; ++i) {
+                pack_text(slots[i], artist_key(entries[i].artist));
                 const unsigned char *t = reinterpret_cast<const unsigned char *>(entries[i].title);
-                slots[i].t[0] = fold_pack(t);
-                slots[i].t[1] = fold_pack(t);
+                size_t left = std::strlen(entries[i].title);
+                slots[i].t[0] = fold_pack(t, left);
+                slots[i].t[1] = fold_pack(t, left);
             }
-            sort_by_artist(slots, n, 0);
+            std::sort(slots, slots + n, by_artist_packs{});
         }
         // In place: sources[i] lies inside slots[0..i], all of which have been read.
         static_assert(sizeof(text_slot) >= sizeof(yyjson_val *));
