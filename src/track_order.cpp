@@ -55,35 +55,39 @@ constexpr bool ends_within(uint64_t pack) noexcept {
     return (pack & 0xFF) == 0;
 }
 
-struct text_slot {
-    uint64_t k[3]; // the first 24 folded bytes of the text compared first
-    uint64_t t[2]; // artist order: the first 16 folded bytes of the title
+// k: the first 24 folded bytes of the text compared first (title or artist key).
+struct title_slot {
+    uint64_t k[3];
+    const track_entry *e;
+};
+struct artist_slot {
+    uint64_t k[3];
+    uint64_t t[2]; // the first 16 folded bytes of the title
     const track_entry *e;
 };
 
-void pack_text(text_slot &slot, const char *text) noexcept {
+template <class Slot> void pack_text(Slot &slot, const char *text) noexcept {
     const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
     size_t left = std::strlen(text);
     for (uint64_t &k : slot.k)
         k = fold_pack(s, left);
 }
 
-// Slots ordered by their packs, then, when the texts go on past them, by Full. Entries
-// sit in the working list in input order, so comparing their addresses is the index
-// tie-break without loading either entry.
-template <int (*Full)(const track_entry *, const track_entry *) noexcept> struct by_packs {
-    bool operator()(const text_slot &a, const text_slot &b) const noexcept {
+// Entries sit in the working list in input order, so comparing their addresses is the
+// index tie-break without loading either entry.
+struct by_title_packs {
+    bool operator()(const title_slot &a, const title_slot &b) const noexcept {
         for (int i = 0; i < 3; ++i)
             if (a.k[i] != b.k[i]) return a.k[i] < b.k[i];
         if (ends_within(a.k[2])) return a.e < b.e;
-        return Full(a.e, b.e) < 0;
+        return cmp_title_asc(a.e, b.e) < 0;
     }
 };
 
 // Artist packs first; only tracks of the same artist reach the title packs, and only
 // texts that go on past their packs are read again.
 struct by_artist_packs {
-    bool operator()(const text_slot &a, const text_slot &b) const noexcept {
+    bool operator()(const artist_slot &a, const artist_slot &b) const noexcept {
         for (int i = 0; i < 3; ++i)
             if (a.k[i] != b.k[i]) return a.k[i] < b.k[i];
         if (!ends_within(a.k[2])) return cmp_artist_asc(a.e, b.e) < 0;
@@ -93,6 +97,16 @@ struct by_artist_packs {
         return cmp_title_asc(a.e, b.e) < 0;
     }
 };
+
+// The slots' sources, in their order, written over the slots themselves: sources[i] lies
+// inside slots[0..i], all of which have been read by then.
+template <class Slot> yyjson_val **sources_of(Slot *slots, size_t n) noexcept {
+    static_assert(sizeof(Slot) >= sizeof(yyjson_val *));
+    yyjson_val **sources = reinterpret_cast<yyjson_val **>(slots);
+    for (size_t i = 0; i < n; ++i)
+        sources[i] = slots[i].e->source;
+    return sources;
+}
 
 template <int (*Cmp)(const track_entry *, const track_entry *) noexcept>
 void sort_entries(track_entry *entries, size_t n) noexcept {
@@ -140,35 +154,34 @@ int cmp_downloaded_first(const track_entry *l, const track_entry *r) noexcept {
 }
 
 size_t order_scratch_size(size_t n) noexcept {
-    return n * sizeof(text_slot);
+    return n *
+           (sizeof(artist_slot) > sizeof(title_slot) ? sizeof(artist_slot) : sizeof(title_slot));
 }
 
 yyjson_val **order_tracks(track_entry *entries, size_t n, int sort_mode, void *scratch) noexcept {
     yyjson_val **sources = static_cast<yyjson_val **>(scratch);
     const unsigned mode = static_cast<unsigned>(sort_mode);
-    if (n >= 2 && (mode == NTSRCH_SORT_TITLE_ASC || mode == NTSRCH_SORT_ARTIST_ASC)) {
-        text_slot *slots = static_cast<text_slot *>(scratch);
-        for (size_t i = 0; i < n; ++i)
+    if (n >= 2 && mode == NTSRCH_SORT_TITLE_ASC) {
+        title_slot *slots = static_cast<title_slot *>(scratch);
+        for (size_t i = 0; i < n; ++i) {
             slots[i].e = &entries[i];
-        if (mode == NTSRCH_SORT_TITLE_ASC) {
-            for (size_t i = 0; i < n; ++i)
-                pack_text(slots[i], entries[i].title);
-            std::sort(slots, slots + n, by_packs<cmp_title_asc>{});
-        } else {
-            for (size_t i = 0; i < n; ++i) {
-                pack_text(slots[i], artist_key(entries[i].artist));
-                const unsigned char *t = reinterpret_cast<const unsigned char *>(entries[i].title);
-                size_t left = std::strlen(entries[i].title);
-                slots[i].t[0] = fold_pack(t, left);
-                slots[i].t[1] = fold_pack(t, left);
-            }
-            std::sort(slots, slots + n, by_artist_packs{});
+            pack_text(slots[i], entries[i].title);
         }
-        // In place: sources[i] lies inside slots[0..i], all of which have been read.
-        static_assert(sizeof(text_slot) >= sizeof(yyjson_val *));
-        for (size_t i = 0; i < n; ++i)
-            sources[i] = slots[i].e->source;
-        return sources;
+        std::sort(slots, slots + n, by_title_packs{});
+        return sources_of(slots, n);
+    }
+    if (n >= 2 && mode == NTSRCH_SORT_ARTIST_ASC) {
+        artist_slot *slots = static_cast<artist_slot *>(scratch);
+        for (size_t i = 0; i < n; ++i) {
+            slots[i].e = &entries[i];
+            pack_text(slots[i], artist_key(entries[i].artist));
+            const unsigned char *t = reinterpret_cast<const unsigned char *>(entries[i].title);
+            size_t left = std::strlen(entries[i].title);
+            slots[i].t[0] = fold_pack(t, left);
+            slots[i].t[1] = fold_pack(t, left);
+        }
+        std::sort(slots, slots + n, by_artist_packs{});
+        return sources_of(slots, n);
     }
     // Numeric keys live in the records themselves; sorting the records in place keeps the
     // accesses sequential.
