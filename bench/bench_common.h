@@ -5,7 +5,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include "ntsrch.h"
+
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 template <class Lib, class Floor>
 void run_against_floor(benchmark::State &state, Lib &&lib, Floor &&floor) {
@@ -24,6 +28,33 @@ void run_against_floor(benchmark::State &state, Lib &&lib, Floor &&floor) {
     state.counters["lib_ms"] = lib_ns / n / 1e6;
     state.counters["floor_ms"] = floor_ns / n / 1e6;
     state.counters["ratio"] = floor_ns > 0 ? lib_ns / floor_ns : 0;
+}
+
+// lib and floor each return a malloc'd text; they must agree before their times mean
+// anything.
+template <class Lib, class Floor>
+void run_checked_against_floor(benchmark::State &state, Lib &&lib, Floor &&floor) {
+    char *a = lib();
+    char *b = floor();
+    const bool same = a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+    ntsrch_free(a);
+    std::free(b);
+    if (!same) {
+        state.SkipWithError("module output differs from the floor's");
+        return;
+    }
+    run_against_floor(
+        state,
+        [&] {
+            char *s = lib();
+            benchmark::DoNotOptimize(s);
+            ntsrch_free(s);
+        },
+        [&] {
+            char *s = floor();
+            benchmark::DoNotOptimize(s);
+            std::free(s);
+        });
 }
 
 #endif
