@@ -114,8 +114,8 @@ static int emit(char *result) {
 }
 
 static int parse_sort(const char *name) {
-    static const char *const names[] = {"none", "title", "artist", "newest", "shortest",
-                                        "downloaded"};
+    static const char *const names[] = {"none",   "title",    "artist",
+                                        "newest", "shortest", "downloaded"};
     for (int i = 0; i < (int)(sizeof names / sizeof names[0]); ++i)
         if (strcmp(name, names[i]) == 0) return i;
     return -1;
@@ -124,9 +124,12 @@ static int parse_sort(const char *name) {
 static int cmd_url(int argc, char **argv) {
     const char *query = NULL, *base = NULL;
     for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "--base") == 0 && i + 1 < argc) base = argv[++i];
-        else if (query == NULL) query = argv[i];
-        else return usage(), 2;
+        if (strcmp(argv[i], "--base") == 0 && i + 1 < argc)
+            base = argv[++i];
+        else if (query == NULL)
+            query = argv[i];
+        else
+            return usage(), 2;
     }
     if (query == NULL) return usage(), 2;
     return emit(((fn_url)sym("ntsrch_build_search_url"))(base, query));
@@ -136,14 +139,19 @@ static int cmd_filter(int argc, char **argv) {
     const char *tracks_path = NULL, *query = NULL, *downloaded_path = NULL;
     int downloaded_only = 0, sort_mode = NTSRCH_SORT_NONE;
     for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "--query") == 0 && i + 1 < argc) query = argv[++i];
-        else if (strcmp(argv[i], "--downloaded") == 0 && i + 1 < argc) downloaded_path = argv[++i];
-        else if (strcmp(argv[i], "--downloaded-only") == 0) downloaded_only = 1;
+        if (strcmp(argv[i], "--query") == 0 && i + 1 < argc)
+            query = argv[++i];
+        else if (strcmp(argv[i], "--downloaded") == 0 && i + 1 < argc)
+            downloaded_path = argv[++i];
+        else if (strcmp(argv[i], "--downloaded-only") == 0)
+            downloaded_only = 1;
         else if (strcmp(argv[i], "--sort") == 0 && i + 1 < argc) {
             sort_mode = parse_sort(argv[++i]);
             if (sort_mode < 0) return usage(), 2;
-        } else if (tracks_path == NULL) tracks_path = argv[i];
-        else return usage(), 2;
+        } else if (tracks_path == NULL)
+            tracks_path = argv[i];
+        else
+            return usage(), 2;
     }
     if (tracks_path == NULL) return usage(), 2;
     if (downloaded_path != NULL && strcmp(tracks_path, "-") == 0 &&
@@ -208,9 +216,11 @@ int main(int argc, char **argv) {
         rc = cmd_normalize(rest, args);
     } else if (strcmp(cmd, "selftest") == 0 && rest == 0) {
         int r = ((fn_int)sym("ntsrch_selftest"))();
-        if (r == 0) puts("selftest passed");
-        else fprintf(stderr, "ntsrch: selftest failed: %s\n",
-                     r == 1 ? "search URL building" : "title ordering");
+        if (r == 0)
+            puts("selftest passed");
+        else
+            fprintf(stderr, "ntsrch: selftest failed: %s\n",
+                    r == 1 ? "search URL building" : "title ordering");
         rc = r == 0 ? 0 : 1;
     } else {
         usage();
