@@ -31,9 +31,7 @@ fi
 
 # The installed module keeps its exports and its run path.
 "$cmake" -DMODULE="$libdir/$module_file" -P "$src/tests/check_exports.cmake"
-rc=0
-"$origin_check" "$libdir/$module_file" "$libyyjson" || rc=$?
-if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then exit 1; fi
+"$origin_check" "$libdir/$module_file" "$libyyjson"
 
 echo "pkg-config:"
 export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
