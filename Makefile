@@ -1,16 +1,22 @@
-# Front door: `make demo` builds and shows the module at work, `make test` runs every test.
-# Both install what is missing first (scripts/install-deps; needs root or sudo).
+# SPDX-License-Identifier: MIT
+# Front door: `make demo` builds and shows the module at work, `make test` runs every test
+# stage and ends with one "N passed, M failed" line. Each first installs what its job needs
+# (scripts/install-deps JOB; needs root or sudo).
 BUILD ?= build
 NTSRCH := $(BUILD)/ntsrch
 CMAKE_FLAGS ?=
+# Where a test stage leaves its result files (scripts/test-stages reads them).
+RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
 	test-fuzz fuzz build-asan
 
 all: build
 
+# Each job installs only what it needs; scripts/test-stages sets SKIP_DEPS once done.
+DEPS_JOB ?= demo
 deps:
-	scripts/install-deps
+	$(if $(SKIP_DEPS),@true,scripts/install-deps $(DEPS_JOB))
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -25,10 +31,15 @@ demo: build
 	$(NTSRCH) normalize samples/unified.json
 	$(NTSRCH) selftest
 
-test-unit: build
-	ctest --test-dir $(BUILD) --output-on-failure
+# Every stage, timed and counted; STAGES=... runs a subset.
+test: DEPS_JOB = test
+test: deps
+	scripts/test-stages $(STAGES)
 
-test: test-unit test-valgrind test-asan test-tsan test-fuzz
+test-unit: DEPS_JOB = test
+test-unit: build
+	@mkdir -p $(RESULTS)
+	ctest --test-dir $(BUILD) --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -39,32 +50,43 @@ FUZZ_LONG_TIME ?= 1800
 
 # Every test of the normal build under memcheck; the allocation-failure test keeps its own
 # malloc, so valgrind must not replace the program's.
+test-valgrind: DEPS_JOB = test
 test-valgrind: build
-	$(VALGRIND) $(BUILD)/tests/ntsrch_tests --gtest_brief=1
-	$(VALGRIND) --soname-synonyms=somalloc=nouserintercepts $(BUILD)/tests/alloc/ntsrch_alloc_tests --gtest_brief=1
+	@mkdir -p $(RESULTS)
+	$(VALGRIND) $(BUILD)/tests/ntsrch_tests --gtest_brief=1 \
+	  --gtest_output=xml:$(RESULTS)/memcheck_tests.xml
+	$(VALGRIND) --soname-synonyms=somalloc=nouserintercepts $(BUILD)/tests/alloc/ntsrch_alloc_tests \
+	  --gtest_brief=1 --gtest_output=xml:$(RESULTS)/memcheck_alloc.xml
 
+build-asan: DEPS_JOB = test
 build-asan: deps
 	cmake -S . -B $(BUILD)-asan -G Ninja $(SAN_FLAGS) -DNTSRCH_SANITIZE=address,undefined -DNTSRCH_BUILD_FUZZ=ON
 	cmake --build $(BUILD)-asan
 
 test-asan: build-asan
-	ctest --test-dir $(BUILD)-asan --output-on-failure
+	@mkdir -p $(RESULTS)
+	ctest --test-dir $(BUILD)-asan --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
+test-tsan: DEPS_JOB = test
 test-tsan: deps
+	@mkdir -p $(RESULTS)
 	cmake -S . -B $(BUILD)-tsan -G Ninja $(SAN_FLAGS) -DNTSRCH_SANITIZE=thread
 	cmake --build $(BUILD)-tsan --target ntsrch_tests
-	$(BUILD)-tsan/tests/ntsrch_tests --gtest_filter='ThreadStress.*:Frame.LastErrorIsPerThread'
+	$(BUILD)-tsan/tests/ntsrch_tests --gtest_filter='ThreadStress.*:Frame.LastErrorIsPerThread' \
+	  --gtest_output=xml:$(RESULTS)/tsan_threads.xml
 
 # Seeds from fuzz/corpus; what the run finds stays in the build tree.
 test-fuzz: build-asan
-	@for t in $(FUZZ_TARGETS); do \
+	@mkdir -p $(RESULTS); for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(BUILD)-asan/corpus/$$t; log=$(BUILD)-asan/fuzz_$$t.log; \
 	  if ! $(BUILD)-asan/fuzz/fuzz_$$t -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
 	      -dict=fuzz/json.dict -artifact_prefix=$(BUILD)-asan/fuzz_$$t- \
 	      $(BUILD)-asan/corpus/$$t fuzz/corpus/$$t >$$log 2>&1; then \
-	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; exit 1; \
+	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; \
+	    echo "fail fuzz_$$t" >>$(RESULTS)/fuzz.txt; exit 1; \
 	  fi; \
 	  echo "fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
+	  echo "pass fuzz_$$t" >>$(RESULTS)/fuzz.txt; \
 	done
 
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.
@@ -72,10 +94,11 @@ fuzz:
 	$(MAKE) test-fuzz FUZZ_TIME=$(FUZZ_LONG_TIME)
 
 # Module vs. yyjson-only floor, same run; see the "ratio" column.
+bench: DEPS_JOB = bench
 bench: deps
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF -DNTSRCH_BUILD_BENCH=ON
 	cmake --build $(BUILD)-bench
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf $(BUILD) build-* dist

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Times the module's call and its yyjson-only floor in alternation inside one benchmark,
 // so machine noise hits both alike; reports both and their ratio.
 #ifndef NTSRCH_BENCH_COMMON_H

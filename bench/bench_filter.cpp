@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Track filter against its floor: yyjson parsing the same text, deep-copying the same kept
 // elements in the same order and writing them. Anything above 1.0 is the filter's own work.
 #include "bench_common.h"

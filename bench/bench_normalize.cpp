@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Unified results normalizer against the least any implementation must do: yyjson reading
 // the same text, deep-copying the same elements into the same shape and writing it.
 #include "bench_common.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run path, install layout, pkg-config file and CMake package of the module.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)

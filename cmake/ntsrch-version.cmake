@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The public header is the one place the version is written; the project and package
 # versions follow it, so a host's compile-time macros and the installed package agree.
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../include/ntsrch.h _ntsrch_version_lines

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Shared by the fuzz targets: input splitting, a small reference model of the documented
 // behaviour, and a loud stop when the module departs from it.
 #ifndef NTSRCH_FUZZ_COMMON_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ntsrch_filter_and_sort_tracks_json against a small reference model: the result must be
 // exactly the input objects that pass the filter, each in the writer's normal form, in the
 // order the sort mode defines (input order breaking every tie). This is stronger than a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ntsrch_normalize_unified_results_json on arbitrary bytes, read through an exact-size
 // buffer so any read past `len` is caught. A result must parse, hold the four members in
 // order with counts equal to the array sizes, and equal the reference reshaping.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ntsrch_build_search_url on arbitrary bytes: the URL is the trimmed base, the fixed path,
 // then only unreserved bytes and upper-case %XX that decode back to the query.
 #include "fuzz_common.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ntsrch: native search client of the music application.
  *

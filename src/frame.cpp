@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Exported frame: version information, the per-thread last-error text and release of the
 // strings the producing functions return.
 #include "internal.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Shared by the module's source files; never installed.
 #ifndef NTSRCH_INTERNAL_H
 #define NTSRCH_INTERNAL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Search request URLs: base + "/search/api?q=" + percent-encoded query + "&format=json".
 #include "internal.h"
 #include "ntsrch.h"

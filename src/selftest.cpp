@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built-in check of URL building and title ordering on fixed data, through the same code
 // paths the host uses.
 #include "internal.h"

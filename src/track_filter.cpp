@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Track list filter: keeps the track objects that match the filter text and the
 // downloaded switch, orders them and writes them back out as a compact JSON array.
 #include "internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five track orders. The cmp_ functions define each order; the text orders run on
 // compact slots whose folded prefixes settle most comparisons without touching the
 // document's string bytes, and fall back to the full comparator only when the prefixes

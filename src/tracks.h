@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Working records of the track filter and the orders they can be sorted in.
 #ifndef NTSRCH_TRACKS_H
 #define NTSRCH_TRACKS_H

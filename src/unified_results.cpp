@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Unified search results: the root "tracks" and the catalogue's "albums" and "artists"
 // regrouped into {"localCount","catalogueCount","local","catalogue"}.
 #include "internal.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the module defines exactly the ntsrch_ functions listed below in its dynamic
 # symbol table.
 find_program(NM nm REQUIRED)

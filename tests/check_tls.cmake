@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The last-error buffer must be static TLS (reserved when the module or thread is set up,
 # never allocated lazily inside a call) and must register no thread-exit destructor, so
 # the module stays unloadable.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Generated inputs shared by the allocation-failure and thread tests.
 #ifndef NTSRCH_TEST_GEN_DATA_H
 #define NTSRCH_TEST_GEN_DATA_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A host that loads the module, uses it from new threads and unloads it, many times over:
  * the module must really go away on dlclose and come back with a clean per-thread text. */
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inputs that sanitizers or fuzzing once caught the module on; they matter most in the
 // ASan+UBSan tree, where undefined behaviour aborts the test.
 #include "gen_data.h"

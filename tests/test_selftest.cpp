@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ntsrch.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Eight threads call every function at once, with failing and succeeding inputs; each
 // checks its results against the single-threaded answers and reads only its own
 // last-error text.

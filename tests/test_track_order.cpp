@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Orders checked against a plain reference on generated lists whose texts crowd around
 // shared prefixes of every length, where a shortcut in the comparison would show.
 #include "ntsrch.h"

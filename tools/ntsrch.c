@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* ntsrch: command-line host for the search client module. Loads the module at run time by
  * its file name, as an application would, and calls it. */
 #define _GNU_SOURCE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 'use strict';
 // Node binding of the ntsrch search client module, through koffi.
 //

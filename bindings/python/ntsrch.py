@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Python binding of the ntsrch search client module (standard library ctypes only).
 
     import ntsrch

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Tests of the Python binding. The module under test comes from NTSRCH_MODULE (the
 build's module), else the system library path."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // malloc, calloc, realloc and free of the whole process, forwarded to the next definitions
 // (the C runtime's) through dlsym(RTLD_NEXT). dlsym itself may allocate before the real
 // functions are known; those requests are served from a small static buffer.

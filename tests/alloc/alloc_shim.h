@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Heap interposer of the allocation-failure test: counts live blocks and fails chosen
 // allocations. Single-threaded use only.
 #ifndef NTSRCH_ALLOC_SHIM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fails every allocation of a producing call in turn (and, in a second pass, every
 // allocation from the k-th on) until a call completes without meeting a failure. Each
 // time the call must give its full normal result, or null with the documented last-error

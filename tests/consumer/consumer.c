@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A host built against an installed module: checks at start-up that the module it loaded
  * is the one its header describes, then uses it. */
 #include <ntsrch.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A plain C99 host that links the module and calls all eight functions through the public
  * header, built with -std=c99 -pedantic -Werror. */
 #include "ntsrch.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix, moves the tree elsewhere (the package files
 # must not depend on where they were installed), then builds and runs a small C host
 # against it twice: once found through pkg-config, once through find_package.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Ships the module as an application would: copies it and a libyyjson.so.0 into an empty
  * folder, loads it from there and checks, in the process's list of loaded objects, that the
  * yyjson in use is the one beside it rather than the system's.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the C, Python and Node examples of the README's "Embedding" section exactly as
 # written, against the built module loaded by file name.
 # Usage: readme_snippets.sh SOURCE_DIR MODULE C_COMPILER PYTHON NODE

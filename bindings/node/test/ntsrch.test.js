@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 'use strict';
 // The module under test comes from NTSRCH_MODULE (the build's module), else the library path.
 const test = require('node:test');
