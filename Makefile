@@ -85,8 +85,8 @@ test-fuzz: build-asan
 	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; \
 	    echo "fail fuzz_$$t" >>$(RESULTS)/fuzz.txt; exit 1; \
 	  fi; \
-	  echo "fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
-	  echo "pass fuzz_$$t" >>$(RESULTS)/fuzz.txt; \
+	  n="fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
+	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
 	done
 
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.
