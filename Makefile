@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan
+	test-fuzz fuzz build-asan test-cross
 
 all: build
 
@@ -88,6 +88,13 @@ test-fuzz: build-asan
 	  n="fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
 	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
 	done
+
+# Windows x64 (under wine), Linux arm64 and s390x (under qemu), each in $(BUILD)-TARGET;
+# CROSS_TARGETS=... runs a subset. One JUnit file per target.
+CROSS_TARGETS ?= windows arm64 s390x
+test-cross: DEPS_JOB = cross
+test-cross: deps
+	BUILD=$(BUILD) scripts/test-cross $(RESULTS) $(CROSS_TARGETS)
 
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.
 fuzz:

@@ -7,8 +7,15 @@ add_library(ntsrch::ntsrch ALIAS ntsrch)
 
 # Dependencies are looked for beside the module first, so an application can ship it in one
 # folder with its own libyyjson.so.0. RUNPATH rather than RPATH: LD_LIBRARY_PATH still wins.
-set_target_properties(ntsrch PROPERTIES BUILD_RPATH "\$ORIGIN" INSTALL_RPATH "\$ORIGIN")
-target_link_options(ntsrch PRIVATE -Wl,--enable-new-dtags)
+# Windows looks beside the DLL on its own; macOS names the module @rpath/<file> (MACOSX_RPATH)
+# and looks beside it through @loader_path.
+if(APPLE)
+  set_target_properties(ntsrch PROPERTIES MACOSX_RPATH ON BUILD_RPATH "@loader_path"
+    INSTALL_RPATH "@loader_path")
+elseif(NOT WIN32)
+  set_target_properties(ntsrch PROPERTIES BUILD_RPATH "\$ORIGIN" INSTALL_RPATH "\$ORIGIN")
+  target_link_options(ntsrch PRIVATE -Wl,--enable-new-dtags)
+endif()
 
 install(TARGETS ntsrch EXPORT ntsrch-targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

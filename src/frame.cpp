@@ -9,10 +9,20 @@
 
 namespace {
 
-// initial-exec: the buffer is reserved when the module is loaded or the thread starts,
-// so no call can ever meet a failed lazy TLS allocation (which would abort the host).
+// The buffer is reserved when the module is loaded or the thread starts, so no call can
+// ever meet a failed lazy TLS allocation (which would abort the host): initial-exec on ELF,
+// the loader-managed .tls section on Windows. mingw GCC has only emulated TLS, which
+// allocates on first touch, hence clang there.
+#if defined(__ELF__)
+#define NTSRCH_RESERVED_TLS __attribute__((tls_model("initial-exec")))
+#elif defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
+#error "mingw GCC emulates TLS with allocation on first use: build the DLL with clang"
+#else
+#define NTSRCH_RESERVED_TLS
+#endif
+
 // A plain char array needs no constructor or destructor, so the module stays unloadable.
-thread_local char g_last_err[NTSRCH_ERR_CAPACITY] __attribute__((tls_model("initial-exec")));
+thread_local char g_last_err[NTSRCH_ERR_CAPACITY] NTSRCH_RESERVED_TLS;
 
 } // namespace
 

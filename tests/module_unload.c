@@ -1,11 +1,86 @@
 /* SPDX-License-Identifier: MIT */
-/* A host that loads the module, uses it from new threads and unloads it, many times over:
- * the module must really go away on dlclose and come back with a clean per-thread text. */
-#include <dlfcn.h>
-#include <pthread.h>
+/* A host that loads the module, uses it from threads and unloads it, many times over: the
+ * module must really go away on unload and come back with a clean per-thread text, both for
+ * a thread started after the load and for one that was already running before it (whose
+ * buffer the loader must reserve at load time). */
+#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#ifdef _WIN32
+#include <windows.h>
+typedef HMODULE lib_t;
+typedef HANDLE thread_t;
+#define THREAD_FN DWORD WINAPI
+#define THREAD_RETURN 0
+static lib_t lib_open(const char *path) {
+    return LoadLibraryA(path);
+}
+static void *lib_sym(lib_t h, const char *name) {
+    FARPROC f = GetProcAddress(h, name);
+    void *p;
+    memcpy(&p, &f, sizeof p);
+    return p;
+}
+static int lib_close(lib_t h) {
+    return FreeLibrary(h) ? 0 : -1;
+}
+static int lib_still_loaded(const char *path) {
+    return GetModuleHandleA(path) != NULL;
+}
+static const char *lib_error(void) {
+    static char text[32];
+    snprintf(text, sizeof text, "error %lu", (unsigned long)GetLastError());
+    return text;
+}
+static int thread_start(thread_t *t, LPTHREAD_START_ROUTINE fn, void *arg) {
+    *t = CreateThread(NULL, 0, fn, arg, 0, NULL);
+    return *t != NULL ? 0 : -1;
+}
+static int thread_join(thread_t t) {
+    const int ok = WaitForSingleObject(t, INFINITE) == WAIT_OBJECT_0;
+    CloseHandle(t);
+    return ok ? 0 : -1;
+}
+static void yield_now(void) {
+    Sleep(0);
+}
+#else
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
+typedef void *lib_t;
+typedef pthread_t thread_t;
+#define THREAD_FN void *
+#define THREAD_RETURN NULL
+static lib_t lib_open(const char *path) {
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+static void *lib_sym(lib_t h, const char *name) {
+    return dlsym(h, name);
+}
+static int lib_close(lib_t h) {
+    return dlclose(h);
+}
+static int lib_still_loaded(const char *path) {
+    void *h = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (h != NULL) dlclose(h); /* drops the reference NOLOAD took */
+    return h != NULL;
+}
+static const char *lib_error(void) {
+    return dlerror();
+}
+static int thread_start(thread_t *t, void *(*fn)(void *), void *arg) {
+    return pthread_create(t, NULL, fn, arg);
+}
+static int thread_join(thread_t t) {
+    return pthread_join(t, NULL);
+}
+static void yield_now(void) {
+    sched_yield();
+}
+#endif
 
 typedef const char *(*fn_text)(void);
 typedef char *(*fn_url)(const char *, const char *);
@@ -15,12 +90,13 @@ struct api {
     fn_text last_error;
     fn_url url;
     fn_free release;
+    atomic_int ready; /* the functions above are set */
     int bad;
 };
 
-/* dlsym gives an object pointer; ISO C has no cast from it to a function pointer. */
-static void load(void *h, const char *name, void *slot, size_t size) {
-    void *p = dlsym(h, name);
+/* A symbol's address is an object pointer; ISO C has no cast from it to a function pointer. */
+static void load(lib_t h, const char *name, void *slot, size_t size) {
+    void *p = lib_sym(h, name);
     if (p == NULL) {
         fprintf(stderr, "missing %s\n", name);
         exit(1);
@@ -28,45 +104,62 @@ static void load(void *h, const char *name, void *slot, size_t size) {
     memcpy(slot, &p, size);
 }
 
-static void *worker(void *arg) {
+static THREAD_FN worker(void *arg) {
     struct api *a = arg;
+    while (!atomic_load(&a->ready))
+        yield_now();
     if (strcmp(a->last_error(), "") != 0) a->bad |= 1; /* fresh thread: empty text */
     if (a->url(NULL, NULL) != NULL || strcmp(a->last_error(), "null query") != 0) a->bad |= 2;
     char *u = a->url(NULL, "x y");
     if (u == NULL || strstr(u, "?q=x%20y&") == NULL || a->last_error()[0] != '\0') a->bad |= 4;
     a->release(u);
-    return NULL;
+    return THREAD_RETURN;
 }
 
 int main(int argc, char **argv) {
     if (argc != 2) return 2;
     const int rounds = 300;
     for (int i = 0; i < rounds; ++i) {
-        void *h = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+        struct api early, late;
+        memset(&early, 0, sizeof early);
+        memset(&late, 0, sizeof late);
+        thread_t before;
+        if (thread_start(&before, worker, &early) != 0) return 1;
+        lib_t h = lib_open(argv[1]);
         if (h == NULL) {
-            fprintf(stderr, "round %d: dlopen: %s\n", i, dlerror());
+            fprintf(stderr, "round %d: load: %s\n", i, lib_error());
             return 1;
         }
-        struct api a;
-        load(h, "ntsrch_last_error", &a.last_error, sizeof a.last_error);
-        load(h, "ntsrch_build_search_url", &a.url, sizeof a.url);
-        load(h, "ntsrch_free", &a.release, sizeof a.release);
-        a.bad = 0;
-        pthread_t t;
-        if (pthread_create(&t, NULL, worker, &a) != 0 || pthread_join(t, NULL) != 0) return 1;
-        if (a.bad) {
-            fprintf(stderr, "round %d: thread checks failed (%d)\n", i, a.bad);
+        if (!lib_still_loaded(argv[1])) {
+            fprintf(stderr, "round %d: the loaded module is not seen as loaded\n", i);
             return 1;
         }
-        if (dlclose(h) != 0) {
-            fprintf(stderr, "round %d: dlclose: %s\n", i, dlerror());
+        struct api *both[] = {&early, &late};
+        for (int k = 0; k < 2; ++k) {
+            struct api *a = both[k];
+            load(h, "ntsrch_last_error", &a->last_error, sizeof a->last_error);
+            load(h, "ntsrch_build_search_url", &a->url, sizeof a->url);
+            load(h, "ntsrch_free", &a->release, sizeof a->release);
+            atomic_store(&a->ready, 1);
+        }
+        thread_t after;
+        if (thread_join(before) != 0 || thread_start(&after, worker, &late) != 0 ||
+            thread_join(after) != 0)
+            return 1;
+        if (early.bad || late.bad) {
+            fprintf(stderr, "round %d: thread checks failed (running before load: %d, after: %d)\n",
+                    i, early.bad, late.bad);
             return 1;
         }
-        if (dlopen(argv[1], RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) != NULL) {
-            fprintf(stderr, "round %d: still loaded after dlclose\n", i);
+        if (lib_close(h) != 0) {
+            fprintf(stderr, "round %d: unload: %s\n", i, lib_error());
+            return 1;
+        }
+        if (lib_still_loaded(argv[1])) {
+            fprintf(stderr, "round %d: still loaded after unload\n", i);
             return 1;
         }
     }
-    printf("loaded, used and unloaded %d times\n", rounds);
+    printf("loaded, used from threads and unloaded %d times\n", rounds);
     return 0;
 }

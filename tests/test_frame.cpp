@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <string>
 #include <thread>
@@ -51,8 +55,37 @@ TEST(Frame, LastErrorIsPerThread) {
     EXPECT_EQ(second, "empty query");
 }
 
+#if defined(_WIN32)
+constexpr const char *module_suffix = ".dll";
+#elif defined(__APPLE__)
+constexpr const char *module_suffix = ".dylib";
+#else
+constexpr const char *module_suffix = ".so";
+#endif
+
+#ifdef _WIN32
 TEST(Frame, ModuleLoadsByFileName) {
-    EXPECT_EQ(std::string(NTSRCH_MODULE_FILE), "nortavel-nortaveltune-search-client.so");
+    EXPECT_EQ(std::string(NTSRCH_MODULE_FILE),
+              std::string("nortavel-nortaveltune-search-client") + module_suffix);
+    HMODULE h = LoadLibraryA(NTSRCH_MODULE_PATH);
+    ASSERT_NE(h, nullptr) << GetLastError();
+    for (const char *name : {"ntsrch_version", "ntsrch_abi_version", "ntsrch_last_error",
+                             "ntsrch_free", "ntsrch_build_search_url"}) {
+        EXPECT_NE(GetProcAddress(h, name), nullptr) << name;
+    }
+    // Internal helpers stay internal.
+    for (const char *name : {"yyjson_read_opts", "g_last_err", "_ZN6ntsrch9set_errorEPKc"})
+        EXPECT_EQ(GetProcAddress(h, name), nullptr) << name;
+    auto version = reinterpret_cast<const char *(*)()>(
+        reinterpret_cast<void *>(GetProcAddress(h, "ntsrch_version")));
+    ASSERT_NE(version, nullptr);
+    EXPECT_STREQ(version(), "1.0.0");
+    FreeLibrary(h);
+}
+#else
+TEST(Frame, ModuleLoadsByFileName) {
+    EXPECT_EQ(std::string(NTSRCH_MODULE_FILE),
+              std::string("nortavel-nortaveltune-search-client") + module_suffix);
     void *h = dlopen(NTSRCH_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(h, nullptr) << dlerror();
     for (const char *name : {"ntsrch_version", "ntsrch_abi_version", "ntsrch_last_error",
@@ -73,5 +106,6 @@ TEST(Frame, ModuleLoadsByFileName) {
     EXPECT_STREQ(version(), "1.0.0");
     dlclose(h);
 }
+#endif
 
 } // namespace

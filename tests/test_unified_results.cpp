@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -228,15 +232,30 @@ TEST(NormalizeLength, LenZeroStopsAtTheTerminator) {
 // The text ends on the last byte of a read-only page and the next page is inaccessible:
 // reading one byte too far, or writing to the input at all, kills the test.
 TEST(NormalizeLength, ReadsExactlyLenBytesWithoutTerminator) {
+#ifdef _WIN32
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    const size_t page = si.dwPageSize;
+    char *base = static_cast<char *>(
+        VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(base, nullptr);
+#else
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     void *map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(map, MAP_FAILED);
     char *base = static_cast<char *>(map);
+#endif
     const std::string text = R"({"tracks":[{"title":"Edge"}],"catalogue":{"albums":[7]}})";
     char *start = base + page - text.size();
     std::memcpy(start, text.data(), text.size());
+#ifdef _WIN32
+    DWORD was;
+    ASSERT_TRUE(VirtualProtect(base, page, PAGE_READONLY, &was));
+    ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &was));
+#else
     ASSERT_EQ(mprotect(base, page, PROT_READ), 0);
     ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+#endif
 
     Owned out{ntsrch_normalize_unified_results_json(start, text.size())};
     ASSERT_NE(out.p, nullptr) << ntsrch_last_error();
@@ -244,7 +263,11 @@ TEST(NormalizeLength, ReadsExactlyLenBytesWithoutTerminator) {
     // A prefix is read as a prefix, not as the text around it.
     EXPECT_EQ(ntsrch_normalize_unified_results_json(start, text.size() - 1), nullptr);
     EXPECT_STREQ(ntsrch_last_error(), "invalid search json");
+#ifdef _WIN32
+    VirtualFree(base, 0, MEM_RELEASE);
+#else
     munmap(map, 2 * page);
+#endif
 }
 
 } // namespace

@@ -1,0 +1,10 @@
+# SPDX-License-Identifier: MIT
+# yyjson as a static library from its source tree (NTSRCH_YYJSON_SOURCE), linked into the
+# module so that it ships as one file. Its own code, so none of this project's warnings.
+if(NOT EXISTS ${NTSRCH_YYJSON_SOURCE}/src/yyjson.c)
+  message(FATAL_ERROR "no yyjson source in ${NTSRCH_YYJSON_SOURCE}: run scripts/install-deps cross")
+endif()
+add_library(ntsrch_yyjson STATIC ${NTSRCH_YYJSON_SOURCE}/src/yyjson.c)
+set_target_properties(ntsrch_yyjson PROPERTIES COMPILE_OPTIONS "-w" POSITION_INDEPENDENT_CODE ON)
+target_include_directories(ntsrch_yyjson SYSTEM PUBLIC ${NTSRCH_YYJSON_SOURCE}/src)
+add_library(yyjson::yyjson ALIAS ntsrch_yyjson)
