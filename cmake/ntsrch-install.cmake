@@ -7,7 +7,7 @@ add_library(ntsrch::ntsrch ALIAS ntsrch)
 
 # Dependencies are looked for beside the module first, so an application can ship it in one
 # folder with its own libyyjson.so.0. RUNPATH rather than RPATH: LD_LIBRARY_PATH still wins.
-set_target_properties(ntsrch PROPERTIES BUILD_RPATH "\$ORIGIN" INSTALL_RPATH "\$ORIGIN")
+set_target_properties(ntsrch PROPERTIES INSTALL_RPATH "\$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
 target_link_options(ntsrch PRIVATE -Wl,--enable-new-dtags)
 
 install(TARGETS ntsrch EXPORT ntsrch-targets
