@@ -375,6 +375,9 @@ static int parse(int argc, char **argv, struct invocation *inv) {
         return usage_error("'%s' needs %s", command, commands[c].operand);
     if (inv->positionals > wanted)
         return usage_error("unexpected argument '%s'", inv->positional[wanted]);
+    const char *downloaded = inv->value[OPT_DOWNLOADED];
+    if (downloaded != NULL && strcmp(downloaded, "-") == 0 && strcmp(inv->positional[1], "-") == 0)
+        return usage_error("only one input can come from standard input");
     return -1;
 }
 
@@ -446,9 +449,6 @@ static int emit(const struct module *m, char *result) {
 
 static int cmd_filter(const struct module *m, const struct invocation *inv) {
     const char *tracks_path = inv->positional[1], *downloaded_path = inv->value[OPT_DOWNLOADED];
-    if (downloaded_path != NULL && strcmp(tracks_path, "-") == 0 &&
-        strcmp(downloaded_path, "-") == 0)
-        return usage_error("only one input can come from standard input");
     int status;
     char *tracks = read_file(tracks_path, NULL, &status);
     if (tracks == NULL) return status;
