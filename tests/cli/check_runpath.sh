@@ -16,7 +16,7 @@ for file in "$@"; do
         # awk keeps empty fields, so "a:" yields two entries, the second empty.
         while IFS= read -r entry; do
             case $entry in
-            /* | '$ORIGIN' | '$ORIGIN/'* | '${ORIGIN}' | '${ORIGIN}/'*) ;;
+            /* | \$ORIGIN | \$ORIGIN/* | \$\{ORIGIN\} | \$\{ORIGIN\}/*) ;;
             *)
                 echo "$file: empty or relative $tag entry '$entry'" >&2
                 bad=1

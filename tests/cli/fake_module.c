@@ -6,16 +6,22 @@
 
 #include <stdlib.h>
 
-const char *ntsrch_version(void) { return "0.0.0-fake"; }
+const char *ntsrch_version(void) {
+    return "0.0.0-fake";
+}
 
 int ntsrch_abi_version(void) {
     const char *abi = getenv("NTSRCH_FAKE_ABI");
     return abi != NULL ? atoi(abi) : NTSRCH_ABI_VERSION;
 }
 
-const char *ntsrch_last_error(void) { return ""; }
+const char *ntsrch_last_error(void) {
+    return "";
+}
 
-void ntsrch_free(void *p) { free(p); }
+void ntsrch_free(void *p) {
+    free(p);
+}
 
 char *ntsrch_build_search_url(const char *base_url, const char *query) {
     (void)base_url;
@@ -40,4 +46,6 @@ char *ntsrch_normalize_unified_results_json(const char *json, size_t len) {
     return NULL;
 }
 
-int ntsrch_selftest(void) { return 2; }
+int ntsrch_selftest(void) {
+    return 2;
+}

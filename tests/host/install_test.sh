@@ -41,8 +41,10 @@ bash "$src/tests/cli/check_runpath.sh" "$libdir/$module_file" "$prefix/bin/ntsrc
 tool_version=$(env -i "$prefix/bin/ntsrch" --version)
 echo "$tool_version"
 loaded=$(sed -n 's/^module .* (ABI [0-9]*) //p' <<<"$tool_version")
-[ -n "$loaded" ] && [ "$(realpath "$loaded")" = "$(realpath "$libdir/$module_file")" ] ||
-    { echo "the installed tool did not load the installed module" >&2; exit 1; }
+if [ -z "$loaded" ] || [ "$(realpath "$loaded")" != "$(realpath "$libdir/$module_file")" ]; then
+    echo "the installed tool did not load the installed module" >&2
+    exit 1
+fi
 
 echo "pkg-config:"
 export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
