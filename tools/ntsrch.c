@@ -198,6 +198,8 @@ static int load_module(struct module *m, const char *explicit_path) {
         if (self_path(path, sizeof path)) {
             for (size_t i = 0; path[i] != '\0'; ++i)
                 if (is_separator(path[i])) dir = i + 1;
+        } else {
+            note_attempt(&tried, "beside the tool", "?", "this program's own path is unknown");
         }
         if (dir > 0 && dir + sizeof MODULE_FILE <= sizeof path) {
             strcpy(path + dir, MODULE_FILE);
