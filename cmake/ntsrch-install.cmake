@@ -43,7 +43,9 @@ install(FILES ${PROJECT_BINARY_DIR}/ntsrch.pc DESTINATION ${CMAKE_INSTALL_LIBDIR
 
 # The host tool finds the installed module through a path relative to its own directory, so
 # it needs no run path and works wherever the tree is unpacked.
-file(RELATIVE_PATH _ntsrch_bin_to_lib "/p/${CMAKE_INSTALL_BINDIR}" "/p/${CMAKE_INSTALL_LIBDIR}")
-target_compile_definitions(ntsrch_tool PRIVATE NTSRCH_TOOL_LIBDIR="${_ntsrch_bin_to_lib}")
-install(TARGETS ntsrch_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/tools/ntsrch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET ntsrch_tool)
+  file(RELATIVE_PATH _ntsrch_bin_to_lib "/p/${CMAKE_INSTALL_BINDIR}" "/p/${CMAKE_INSTALL_LIBDIR}")
+  target_compile_definitions(ntsrch_tool PRIVATE NTSRCH_TOOL_LIBDIR="${_ntsrch_bin_to_lib}")
+  install(TARGETS ntsrch_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/ntsrch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
