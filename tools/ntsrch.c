@@ -35,9 +35,12 @@ enum { EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
 #ifdef _WIN32
 static void *open_module(const char *path, char *why, size_t cap) {
-    /* An absolute path makes the module's own dependencies resolve beside it first. */
+    /* A path makes the module's own dependencies resolve beside it first. A bare name is
+     * searched in the application's and the system's directories only: never the current
+     * directory, where anyone may have left a DLL of that name. */
     int absolute = strchr(path, '\\') != NULL || strchr(path, '/') != NULL;
-    HMODULE h = LoadLibraryExA(path, NULL, absolute ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
+    HMODULE h = LoadLibraryExA(
+        path, NULL, absolute ? LOAD_WITH_ALTERED_SEARCH_PATH : LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     if (h == NULL) {
         DWORD code = GetLastError();
         char text[512] = "";
