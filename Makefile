@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan test-cross
+	test-fuzz fuzz build-asan test-readme test-cross
 
 all: build
 
@@ -40,6 +40,11 @@ test-unit: DEPS_JOB = test
 test-unit: build
 	@mkdir -p $(RESULTS)
 	ctest --test-dir $(BUILD) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
+
+# Every shell block and example of the README, run as written from a clean environment.
+test-readme:
+	@mkdir -p $(RESULTS)
+	python3 tests/readme/run_readme.py README.md $(RESULTS)
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
