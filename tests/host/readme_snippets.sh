@@ -17,7 +17,7 @@ awk -v dir="$tmp" '
 for lang in c python js; do
     [ -s "$tmp/example.$lang" ] || { echo "README: no $lang example under Embedding" >&2; exit 1; }
 done
-ln -s "$src/bindings/python/ntsrch.py" "$tmp/ntsrch.py"
+ln -s "$src/bindings/python/ntsrch" "$tmp/ntsrch"
 ln -s "$src/bindings/node/ntsrch.js" "$tmp/ntsrch.js"
 export LD_LIBRARY_PATH
 LD_LIBRARY_PATH=$(dirname "$module")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}

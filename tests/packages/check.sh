@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Checks every artifact of dist/ the way its users get it: the Debian packages (lintian,
+# contents, a C consumer built with pkg-config against their files, the tool and its man
+# page), the wheel in a fresh venv, the npm tarball in an empty folder, and the .NET
+# wrapper under mono. Writes "pass NAME" / "fail NAME" / "skip NAME: why" lines to
+# RESULTS/packages.txt and exits 1 when any check failed.
+# Usage: tests/packages/check.sh RESULTS_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+results=$1
+dist=$root/dist
+python=${NTSRCH_DIST_PYTHON:-/usr/bin/python3}
+module_file=nortavel-nortaveltune-search-client.so
+ma=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+out=$results/packages.txt
+mkdir -p "$results"
+: >"$out"
+
+tmp=$(mktemp -d /tmp/ntsrch-packages-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+# Nothing below may find a module through the environment.
+unset NTSRCH_MODULE LD_LIBRARY_PATH PKG_CONFIG_PATH
+
+failed=0
+# check NAME COMMAND...: runs one check, keeps its output in the log, prints it on failure.
+check() {
+    local name=$1 log=$tmp/$1.log start=$SECONDS
+    shift
+    if "$@" >"$log" 2>&1; then
+        echo "pass $name" >>"$out"
+        echo "  pass $name ($((SECONDS - start)) s)"
+    else
+        echo "fail $name" >>"$out"
+        echo "  FAIL $name; its output:"
+        sed 's/^/    /' "$log"
+        failed=1
+    fi
+}
+
+deb() { ls "$dist"/"$1"_*.deb; }
+runtime_deb=$(deb nortavel-nortaveltune-search-client)
+dev_deb=$(deb ntsrch-dev)
+tool_deb=$(deb ntsrch)
+
+lintian_clean() {
+    # Overrides (debian/*.lintian-overrides) say why each is there. (--show-overrides
+    # would count them as failures.)
+    lintian --fail-on error,warning --display-level ">=info" "$dist"/*.deb
+}
+
+deb_contents() {
+    local want pkg=$1
+    shift
+    for want in "$@"; do
+        dpkg-deb -c "$pkg" | awk '{print $6}' | grep -qx "./$want" ||
+            { echo "$(basename "$pkg") lacks /$want"; return 1; }
+    done
+    echo "$(basename "$pkg"): $*"
+}
+deb_dependencies() {
+    local depends
+    depends=$(dpkg-deb -f "$runtime_deb" Depends)
+    echo "runtime Depends: $depends"
+    grep -Eq '(^|, )libyyjson0 \(>= 0\.10' <<<"$depends" || return 1
+    dpkg-deb -f "$dev_deb" Depends | grep -q "nortavel-nortaveltune-search-client (= " &&
+        dpkg-deb -f "$tool_deb" Depends | grep -q "nortavel-nortaveltune-search-client (= "
+}
+
+# The packages' files unpacked into one tree; pkg-config reads the .pc file found there.
+sysroot=$tmp/root
+unpack() {
+    local d
+    for d in "$dist"/*.deb; do dpkg-deb -x "$d" "$sysroot" || return 1; done
+}
+pkgconfig_consumer() {
+    local flags libdir
+    export PKG_CONFIG_LIBDIR=$sysroot/usr/lib/$ma/pkgconfig
+    pkg-config --exists ntsrch || return 1
+    flags=$(pkg-config --cflags --libs ntsrch) || return 1
+    libdir=$(realpath "$(pkg-config --variable=libdir ntsrch)")
+    echo "pkg-config ntsrch: $flags"
+    [ "$(realpath "$(pkg-config --variable=includedir ntsrch)")" = "$sysroot/usr/include" ] &&
+        [ "$(realpath "$(pkg-config --variable=module ntsrch)")" = "$sysroot/usr/lib/$ma/$module_file" ] ||
+        { echo "pkg-config does not point into the packages' files"; return 1; }
+    # shellcheck disable=SC2086
+    cc -std=c99 -Wall -Wextra -Werror -o "$tmp/consumer" "$root/tests/consumer/consumer.c" $flags \
+        -Wl,-rpath,"$libdir" || return 1
+    "$tmp/consumer" && ldd "$tmp/consumer" | grep -F "$sysroot/usr/lib/$ma/$module_file"
+}
+tool_and_man_page() {
+    local tool=$sysroot/usr/bin/ntsrch
+    LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" version | tee "$tmp/tool-version" &&
+        grep -q "1\.0\.0" "$tmp/tool-version" &&
+        LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" selftest &&
+        [ "$(LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" url "night skies" --base https://h)" = \
+            "https://h/search/api?q=night%20skies&format=json" ] || return 1
+    # The man page renders without a warning from the formatter.
+    MANWIDTH=80 man --warnings -l "$sysroot/usr/share/man/man1/ntsrch.1.gz" >"$tmp/man.txt" 2>"$tmp/man.err"
+    cat "$tmp/man.err"
+    [ ! -s "$tmp/man.err" ] && grep -q ntsrch "$tmp/man.txt"
+}
+
+venv=$tmp/venv
+wheel_install() {
+    "$python" -m venv "$venv" && "$venv/bin/pip" install --no-index --disable-pip-version-check \
+        "$dist"/ntsrch-*.whl
+}
+wheel_binding_tests() {
+    # The binding's tests beside a link to the header they read, away from the sources, so
+    # "import ntsrch" can only find the installed wheel.
+    mkdir -p "$tmp/py/bindings/python" "$tmp/py/include"
+    cp "$root/bindings/python/test_ntsrch.py" "$tmp/py/bindings/python/"
+    ln -s "$root/include/ntsrch.h" "$tmp/py/include/ntsrch.h"
+    (cd "$tmp" && "$venv/bin/python" -m unittest discover -v -s "$tmp/py/bindings/python" -p "test_*.py")
+}
+wheel_bundled_module() {
+    (cd "$tmp" && "$venv/bin/python" "$here/bundled.py")
+}
+wheel_types() {
+    # py.typed is what lets mypy use the installed package's hints at all.
+    "$python" -m mypy --strict --python-executable "$venv/bin/python" --no-incremental \
+        "$here/typed_use.py" &&
+        (cd "$root/bindings/python" && "$python" -m mypy --strict --no-incremental ntsrch)
+}
+
+app=$tmp/app
+npm_install() {
+    mkdir -p "$app" &&
+        (cd "$app" && npm install --no-audit --no-fund --no-package-lock "$dist/ntsrch-1.0.0.tgz") &&
+        [ -f "$app/node_modules/ntsrch/prebuilds/linux-x64/$module_file" ] &&
+        [ -f "$app/node_modules/ntsrch/prebuilds/linux-x64/yyjson-LICENSE" ]
+}
+npm_smoke() {
+    cp "$here/smoke.js" "$app/" && (cd "$app" && node smoke.js)
+}
+npm_types() {
+    # TypeScript from the binding's own dev dependencies (npm ci in bindings/node).
+    local tsc=$root/bindings/node/node_modules/.bin/tsc
+    [ -x "$tsc" ] || { echo "no $tsc: run npm ci in bindings/node"; return 1; }
+    cp "$root/bindings/node/test/types.ts" "$app/" &&
+        (cd "$app" && "$tsc" --version && "$tsc" --strict --noEmit --target es2020 --module node16 \
+            --moduleResolution node16 types.ts)
+}
+
+dotnet_wrapper() {
+    # The wrapper's own checks print pass/fail lines: they go to the results as they are.
+    mcs -langversion:6 -warnaserror -out:"$tmp/ntsrch-check.exe" "$root/bindings/dotnet/Ntsrch.cs" \
+        "$root/bindings/dotnet/NtsrchCheck.cs" || return 1
+    LD_LIBRARY_PATH=$sysroot/usr/lib/$ma mono "$tmp/ntsrch-check.exe" | tee "$tmp/dotnet.txt"
+    local rc=${PIPESTATUS[0]}
+    grep -E '^(pass|fail) ' "$tmp/dotnet.txt" >>"$out"
+    return "$rc"
+}
+
+echo "Debian packages:"
+check lintian lintian_clean
+check deb_runtime_contents deb_contents "$runtime_deb" "usr/lib/$ma/$module_file"
+check deb_dev_contents deb_contents "$dev_deb" usr/include/ntsrch.h \
+    "usr/lib/$ma/pkgconfig/ntsrch.pc" "usr/lib/$ma/cmake/ntsrch/ntsrch-config.cmake" \
+    "usr/lib/$ma/cmake/ntsrch/ntsrch-config-version.cmake" "usr/lib/$ma/cmake/ntsrch/ntsrch-targets.cmake"
+check deb_tool_contents deb_contents "$tool_deb" usr/bin/ntsrch usr/share/man/man1/ntsrch.1.gz
+check deb_dependencies deb_dependencies
+check deb_unpack unpack
+check deb_pkgconfig_consumer pkgconfig_consumer
+check deb_tool_and_man_page tool_and_man_page
+echo "Python wheel:"
+check wheel_install wheel_install
+check wheel_binding_tests wheel_binding_tests
+check wheel_bundled_module wheel_bundled_module
+check wheel_types wheel_types
+echo "npm package:"
+check npm_install npm_install
+check npm_smoke npm_smoke
+check npm_types npm_types
+echo ".NET wrapper (mono):"
+check dotnet_wrapper dotnet_wrapper
+exit "$failed"
