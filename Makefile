@@ -101,7 +101,7 @@ packages: deps
 # Each artifact installed and used as its users would; the .NET wrapper under mono.
 test-packages: DEPS_JOB = packages
 test-packages: packages
-	tests/packages/check.sh $(abspath $(RESULTS))
+	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
 # Module vs. yyjson-only floor, same run; see the "ratio" column.
 bench: DEPS_JOB = bench

@@ -5,11 +5,12 @@
 # page), the wheel in a fresh venv, the npm tarball in an empty folder, and the .NET
 # wrapper under mono. Writes "pass NAME" / "fail NAME" / "skip NAME: why" lines to
 # RESULTS/packages.txt and exits 1 when any check failed.
-# Usage: tests/packages/check.sh RESULTS_DIR
+# Usage: tests/packages/check.sh RESULTS_DIR [BARE_ROOT_CACHE]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 results=$1
+bare_root_cache=${2:-$root/build-bare-root}
 dist=$root/dist
 python=${NTSRCH_DIST_PYTHON:-/usr/bin/python3}
 module_file=nortavel-nortaveltune-search-client.so
@@ -165,6 +166,7 @@ check deb_dependencies deb_dependencies
 check deb_unpack unpack
 check deb_pkgconfig_consumer pkgconfig_consumer
 check deb_tool_and_man_page tool_and_man_page
+check deb_bare_debian12_install "$here/bare-root.sh" "$bare_root_cache"
 echo "Python wheel:"
 check wheel_install wheel_install
 check wheel_binding_tests wheel_binding_tests
