@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan packages test-packages
+	test-fuzz fuzz build-asan test-readme packages test-packages
 
 all: build
 
@@ -39,7 +39,12 @@ test: deps
 test-unit: DEPS_JOB = test
 test-unit: build
 	@mkdir -p $(RESULTS)
-	ctest --test-dir $(BUILD) --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
+	ctest --test-dir $(BUILD) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
+
+# Every shell block and example of the README, run as written from a clean environment.
+test-readme:
+	@mkdir -p $(RESULTS)
+	python3 tests/readme/run_readme.py README.md $(RESULTS)
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -65,7 +70,7 @@ build-asan: deps
 
 test-asan: build-asan
 	@mkdir -p $(RESULTS)
-	ctest --test-dir $(BUILD)-asan --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
+	ctest --test-dir $(BUILD)-asan --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
 test-tsan: DEPS_JOB = test
 test-tsan: deps
@@ -85,8 +90,8 @@ test-fuzz: build-asan
 	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; \
 	    echo "fail fuzz_$$t" >>$(RESULTS)/fuzz.txt; exit 1; \
 	  fi; \
-	  echo "fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
-	  echo "pass fuzz_$$t" >>$(RESULTS)/fuzz.txt; \
+	  n="fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
+	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
 	done
 
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.

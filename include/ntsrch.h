@@ -11,7 +11,10 @@
  *
  * Errors: a failure caused by the caller's input leaves a short message in the calling
  * thread's last-error text (ntsrch_last_error); a failure for lack of memory leaves it
- * empty. Every successful producing call empties it.
+ * empty. One exception: the JSON reader reports its own lack of memory as unreadable
+ * input, so "tracks_json must be array" or "invalid search json" may also mean that
+ * memory ran out while the input was read. An empty text always means out of memory.
+ * Every successful producing call empties it.
  *
  * Threads: every function may be called from any number of threads at once. The
  * last-error text is per thread: read it on the thread that made the call.
@@ -83,6 +86,10 @@ NTSRCH_API char *NTSRCH_CALL ntsrch_build_search_url(const char *base_url, const
  * no text filter) and, when downloaded_only is non-zero, whose "streamURL" is among the
  * strings of the JSON array downloaded_json (may be NULL). Returns the kept objects as a
  * compact JSON array ordered by sort_mode (NTSRCH_SORT_*).
+ * The downloaded lookup compares each track's stream URL with the list's strings one by
+ * one: with downloaded_only or NTSRCH_SORT_DOWNLOADED_FIRST its cost grows with
+ * tracks x downloaded URLs. "duration" and "publishTimestamp" are read as 64-bit floats:
+ * integer timestamps lose precision above 2^53, and from 2^63 - 512 up become -2^63.
  * Errors: "null tracks_json", "tracks_json must be array". Release with ntsrch_free. */
 NTSRCH_API char *NTSRCH_CALL ntsrch_filter_and_sort_tracks_json(const char *tracks_json,
                                                                 const char *query,

@@ -1,74 +1,407 @@
 /* SPDX-License-Identifier: MIT */
-/* ntsrch: command-line host for the search client module. Loads the module at run time by
- * its file name, as an application would, and calls it. */
+/* ntsrch: command-line host for the search client module. Loads the module at run time, as
+ * an application would, checks its ABI and calls it. Plain C, so it also proves that the
+ * public header serves C hosts. */
 #define _GNU_SOURCE
 #include "ntsrch.h"
 
-#include <dlfcn.h>
 #include <errno.h>
-#include <limits.h>
+#include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#define MODULE_FILE "nortavel-nortaveltune-search-client.dll"
+#else
+#include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
-
 #define MODULE_FILE "nortavel-nortaveltune-search-client.so"
+#endif
 
-typedef const char *(*fn_text)(void);
-typedef int (*fn_int)(void);
-typedef void (*fn_free)(void *);
-typedef char *(*fn_url)(const char *, const char *);
-typedef char *(*fn_filter)(const char *, const char *, int, const char *, int);
-typedef char *(*fn_normalize)(const char *, size_t);
+/* Where an installed tool finds the module, relative to its own directory (bin/ -> lib/). */
+#ifndef NTSRCH_TOOL_LIBDIR
+#define NTSRCH_TOOL_LIBDIR "../lib"
+#endif
 
-static void *module;
+enum { EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
-static void usage(void) {
-    fputs("usage: ntsrch [--module PATH] COMMAND [ARGS]\n"
-          "  version                         library and ABI version\n"
-          "  url QUERY [--base URL]          search request URL\n"
-          "  filter TRACKS.json [--query TEXT] [--downloaded FILE] [--downloaded-only]\n"
-          "         [--sort none|title|artist|newest|shortest|downloaded]\n"
-          "  normalize FILE                  flatten a unified search result\n"
-          "  selftest                        run the built-in checks\n"
-          "Files may be - for standard input. Without --module the module is looked for\n"
-          "next to this program, then on the system's library search path.\n",
-          stderr);
+/* ---- Loading: the one platform-specific part. ---- */
+
+#ifdef _WIN32
+static void *open_module(const char *path, char *why, size_t cap) {
+    /* A path makes the module's own dependencies resolve beside it first. A bare name is
+     * searched in the application's and the system's directories only: never the current
+     * directory, where anyone may have left a DLL of that name. */
+    int absolute = strchr(path, '\\') != NULL || strchr(path, '/') != NULL;
+    HMODULE h = LoadLibraryExA(
+        path, NULL, absolute ? LOAD_WITH_ALTERED_SEARCH_PATH : LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (h == NULL) {
+        DWORD code = GetLastError();
+        char text[512] = "";
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                 code, 0, text, sizeof text, NULL);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
+            text[--n] = '\0';
+        snprintf(why, cap, "%s (error %lu)", text, (unsigned long)code);
+    }
+    return (void *)h;
 }
 
-static void *load_module(const char *path) {
-    if (path != NULL) return dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = '\0';
-        char *slash = strrchr(self, '/');
-        if (slash != NULL && (size_t)(slash - self) + 1 + sizeof MODULE_FILE <= sizeof self) {
-            strcpy(slash + 1, MODULE_FILE);
-            void *h = dlopen(self, RTLD_NOW | RTLD_LOCAL);
-            if (h != NULL) return h;
+static int find_symbol(void *h, const char *name, void *slot) {
+    FARPROC p = GetProcAddress((HMODULE)h, name);
+    memcpy(slot, &p, sizeof p);
+    return p != NULL;
+}
+
+static void close_module(void *h) {
+    FreeLibrary((HMODULE)h);
+}
+
+static int module_file_of(void *h, char *buf, size_t cap) {
+    DWORD n = GetModuleFileNameA((HMODULE)h, buf, (DWORD)cap);
+    return n > 0 && n < cap;
+}
+
+static int self_path(char *buf, size_t cap) {
+    DWORD n = GetModuleFileNameA(NULL, buf, (DWORD)cap);
+    return n > 0 && n < cap;
+}
+
+static int is_separator(char c) {
+    return c == '\\' || c == '/';
+}
+#else
+static void *open_module(const char *path, char *why, size_t cap) {
+    void *h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (h == NULL) {
+        const char *err = dlerror();
+        size_t n = strlen(path);
+        if (err == NULL) err = "unknown error";
+        /* The attempt list names the path already. */
+        if (strncmp(err, path, n) == 0 && strncmp(err + n, ": ", 2) == 0) err += n + 2;
+        snprintf(why, cap, "%s", err);
+    }
+    return h;
+}
+
+static int find_symbol(void *h, const char *name, void *slot) {
+    void *p = dlsym(h, name);
+    /* ISO C has no conversion from object to function pointer; POSIX guarantees the bytes. */
+    memcpy(slot, &p, sizeof p);
+    return p != NULL;
+}
+
+static void close_module(void *h) {
+    dlclose(h);
+}
+
+static int module_file_of(void *h, char *buf, size_t cap) {
+    struct link_map *map = NULL;
+    if (dlinfo(h, RTLD_DI_LINKMAP, &map) != 0 || map == NULL || map->l_name == NULL) return 0;
+    return snprintf(buf, cap, "%s", map->l_name) < (int)cap;
+}
+
+static int self_path(char *buf, size_t cap) {
+    ssize_t n = readlink("/proc/self/exe", buf, cap - 1);
+    if (n <= 0 || (size_t)n >= cap - 1) return 0;
+    buf[n] = '\0';
+    return 1;
+}
+
+static int is_separator(char c) {
+    return c == '/';
+}
+#endif
+
+struct module {
+    void *handle;
+    const char *(NTSRCH_CALL *version)(void);
+    int(NTSRCH_CALL *abi_version)(void);
+    const char *(NTSRCH_CALL *last_error)(void);
+    void(NTSRCH_CALL *release)(void *);
+    char *(NTSRCH_CALL *build_search_url)(const char *, const char *);
+    char *(NTSRCH_CALL *filter)(const char *, const char *, int, const char *, int);
+    char *(NTSRCH_CALL *normalize)(const char *, size_t);
+    int(NTSRCH_CALL *selftest)(void);
+};
+
+static const struct {
+    const char *name;
+    size_t offset;
+} exports[] = {
+    {"ntsrch_version", offsetof(struct module, version)},
+    {"ntsrch_abi_version", offsetof(struct module, abi_version)},
+    {"ntsrch_last_error", offsetof(struct module, last_error)},
+    {"ntsrch_free", offsetof(struct module, release)},
+    {"ntsrch_build_search_url", offsetof(struct module, build_search_url)},
+    {"ntsrch_filter_and_sort_tracks_json", offsetof(struct module, filter)},
+    {"ntsrch_normalize_unified_results_json", offsetof(struct module, normalize)},
+    {"ntsrch_selftest", offsetof(struct module, selftest)},
+};
+
+/* Every place tried and why it failed, for the one message shown when none loads. */
+struct attempts {
+    char text[8192];
+    size_t len;
+};
+
+static void note_attempt(struct attempts *tried, const char *where, const char *path,
+                         const char *why) {
+    size_t room = sizeof tried->text - tried->len;
+    int n = snprintf(tried->text + tried->len, room, "  %s, %s: %s\n", where, path, why);
+    if (n > 0) tried->len += (size_t)n < room ? (size_t)n : room - 1;
+}
+
+/* Loads one candidate completely (all eight functions, matching ABI) or not at all. */
+static int try_module(struct module *m, const char *where, const char *path,
+                      struct attempts *tried) {
+    char why[1024];
+    memset(m, 0, sizeof *m);
+    m->handle = open_module(path, why, sizeof why);
+    if (m->handle == NULL) {
+        note_attempt(tried, where, path, why);
+        return 0;
+    }
+    for (size_t i = 0; i < sizeof exports / sizeof exports[0]; ++i) {
+        if (!find_symbol(m->handle, exports[i].name, (char *)m + exports[i].offset)) {
+            snprintf(why, sizeof why, "does not export %s", exports[i].name);
+            note_attempt(tried, where, path, why);
+            close_module(m->handle);
+            return 0;
         }
     }
-    return dlopen(MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
-}
-
-typedef void (*any_fn)(void);
-
-static any_fn sym(const char *name) {
-    void *p = dlsym(module, name);
-    if (p == NULL) {
-        fprintf(stderr, "ntsrch: the module does not export %s\n", name);
-        exit(2);
+    int abi = m->abi_version();
+    if (abi != NTSRCH_ABI_VERSION) {
+        snprintf(why, sizeof why, "module ABI %d, this tool needs ABI %d", abi, NTSRCH_ABI_VERSION);
+        note_attempt(tried, where, path, why);
+        close_module(m->handle);
+        return 0;
     }
-    /* ISO C has no cast from object to function pointer; POSIX guarantees the bytes. */
-    any_fn f;
-    memcpy(&f, &p, sizeof f);
-    return f;
+    return 1;
 }
 
-/* Reads a whole file (or stdin for "-") into a NUL-terminated heap buffer. */
-static char *read_file(const char *path, size_t *len_out) {
-    FILE *f = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb");
+/* --module or $NTSRCH_MODULE name the one module to use; otherwise beside this program, in
+ * the installed library directory, then the system's search path by bare file name. */
+static int load_module(struct module *m, const char *explicit_path) {
+    static struct attempts tried;
+    const char *env = getenv("NTSRCH_MODULE");
+    if (explicit_path != NULL) {
+        if (try_module(m, "--module", explicit_path, &tried)) return 1;
+    } else if (env != NULL && env[0] != '\0') {
+        if (try_module(m, "$NTSRCH_MODULE", env, &tried)) return 1;
+    } else {
+        char path[4096];
+        size_t dir = 0;
+        if (self_path(path, sizeof path)) {
+            for (size_t i = 0; path[i] != '\0'; ++i)
+                if (is_separator(path[i])) dir = i + 1;
+        } else {
+            note_attempt(&tried, "beside the tool", "?", "this program's own path is unknown");
+        }
+        if (dir > 0 && dir + sizeof MODULE_FILE <= sizeof path) {
+            strcpy(path + dir, MODULE_FILE);
+            if (try_module(m, "beside the tool", path, &tried)) return 1;
+        }
+        if (dir > 0 && snprintf(path + dir, sizeof path - dir, "%s/%s", NTSRCH_TOOL_LIBDIR,
+                                MODULE_FILE) < (int)(sizeof path - dir)) {
+            if (try_module(m, "installed library directory", path, &tried)) return 1;
+        }
+        if (try_module(m, "system library search path", MODULE_FILE, &tried)) return 1;
+    }
+    fprintf(stderr, "ntsrch: cannot load the module; tried:\n%s", tried.text);
+    return 0;
+}
+
+/* ---- Command line. ---- */
+
+static void help(void) {
+    printf("usage: ntsrch [OPTIONS] COMMAND [ARGS]\n"
+           "\n"
+           "Commands:\n"
+           "  version             print the module's version and ABI version\n"
+           "  url QUERY           print the search request URL for QUERY\n"
+           "  filter FILE         filter and order the JSON track list in FILE\n"
+           "  normalize FILE      flatten the JSON unified search result in FILE\n"
+           "  selftest            run the module's built-in checks\n"
+           "FILE may be - for standard input.\n"
+           "\n"
+           "Options may come before or after the command; -- ends them.\n"
+           "  --base URL          url: base of the service (default: the module's own)\n"
+           "  --query TEXT        filter: keep tracks whose title or artist contains TEXT\n"
+           "                      (ASCII letters match either case)\n"
+           "  --downloaded FILE   filter: JSON array of the downloaded tracks' stream URLs\n"
+           "  --downloaded-only   filter: keep downloaded tracks only\n"
+           "  --sort ORDER        filter: none (input order, the default), title, artist,\n"
+           "                      newest, shortest or downloaded\n"
+           "  --module PATH       load the module from PATH\n"
+           "  -h, --help          print this help and exit\n"
+           "  --version           print the tool's and the module's versions and exit\n"
+           "\n"
+           "The module is taken from --module PATH, else from $NTSRCH_MODULE; otherwise\n"
+           "%s is looked for beside this program,\n"
+           "then in %s/ from this program's directory, then on the system's\n"
+           "library search path.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  success\n"
+           "  1  the module refused the input (its message is printed), out of memory,\n"
+           "     a file could not be read, the output could not be written, or the\n"
+           "     self-test failed\n"
+           "  2  usage error, or no usable module could be loaded\n",
+           MODULE_FILE, NTSRCH_TOOL_LIBDIR);
+}
+
+static int usage_error(const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    fputs("ntsrch: ", stderr);
+    vfprintf(stderr, format, ap);
+    va_end(ap);
+    fputs("\nTry 'ntsrch --help' for more information.\n", stderr);
+    return EXIT_USAGE;
+}
+
+enum option_id {
+    OPT_HELP,
+    OPT_VERSION,
+    OPT_MODULE,
+    OPT_BASE,
+    OPT_QUERY,
+    OPT_DOWNLOADED,
+    OPT_DOWNLOADED_ONLY,
+    OPT_SORT,
+    OPT_COUNT
+};
+
+static const struct {
+    const char *name;
+    int takes_value;
+    const char *command; /* NULL: any command */
+} options[OPT_COUNT] = {
+    [OPT_HELP] = {"--help", 0, NULL},
+    [OPT_VERSION] = {"--version", 0, NULL},
+    [OPT_MODULE] = {"--module", 1, NULL},
+    [OPT_BASE] = {"--base", 1, "url"},
+    [OPT_QUERY] = {"--query", 1, "filter"},
+    [OPT_DOWNLOADED] = {"--downloaded", 1, "filter"},
+    [OPT_DOWNLOADED_ONLY] = {"--downloaded-only", 0, "filter"},
+    [OPT_SORT] = {"--sort", 1, "filter"},
+};
+
+static const char *const sort_names[] = {"none",   "title",    "artist",
+                                         "newest", "shortest", "downloaded"};
+
+static const struct {
+    const char *name;
+    const char *operand; /* NULL: takes none */
+} commands[] = {
+    {"version", NULL},     {"url", "QUERY"},   {"filter", "FILE"},
+    {"normalize", "FILE"}, {"selftest", NULL},
+};
+
+struct invocation {
+    int given[OPT_COUNT];
+    const char *value[OPT_COUNT];
+    const char *positional[3]; /* command, operand, first extra */
+    int positionals;
+    int sort_mode;
+};
+
+/* Returns -1 to go on, or the exit status to end with (help printed, usage error). */
+static int parse(int argc, char **argv, struct invocation *inv) {
+    int options_ended = 0;
+    memset(inv, 0, sizeof *inv);
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (options_ended || arg[0] != '-' || arg[1] == '\0') {
+            if (inv->positionals < 3) inv->positional[inv->positionals] = arg;
+            inv->positionals++;
+            continue;
+        }
+        if (strcmp(arg, "--") == 0) {
+            options_ended = 1;
+            continue;
+        }
+        if (strcmp(arg, "-h") == 0) arg = "--help";
+        const char *eq = strncmp(arg, "--", 2) == 0 ? strchr(arg, '=') : NULL;
+        size_t name_len = eq != NULL ? (size_t)(eq - arg) : strlen(arg);
+        int id = 0;
+        while (id < OPT_COUNT && !(strlen(options[id].name) == name_len &&
+                                   strncmp(options[id].name, arg, name_len) == 0))
+            ++id;
+        if (id == OPT_COUNT) return usage_error("unknown option '%s'", argv[i]);
+        const char *value = NULL;
+        if (options[id].takes_value) {
+            if (eq != NULL)
+                value = eq + 1;
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return usage_error("option '%s' needs an argument", options[id].name);
+        } else if (eq != NULL) {
+            return usage_error("option '%s' takes no argument", options[id].name);
+        }
+        if (id == OPT_HELP) {
+            help();
+            return 0;
+        }
+        if (id == OPT_SORT) {
+            int mode = 0, count = (int)(sizeof sort_names / sizeof sort_names[0]);
+            while (mode < count && strcmp(value, sort_names[mode]) != 0)
+                ++mode;
+            if (mode == count)
+                return usage_error("unknown sort order '%s' (none, title, artist, newest, "
+                                   "shortest or downloaded)",
+                                   value);
+            inv->sort_mode = mode;
+        }
+        inv->given[id] = 1;
+        inv->value[id] = value;
+    }
+    if (inv->given[OPT_VERSION]) return -1;
+    if (inv->positionals == 0) return usage_error("missing command");
+    const char *command = inv->positional[0];
+    size_t c = 0, count = sizeof commands / sizeof commands[0];
+    while (c < count && strcmp(commands[c].name, command) != 0)
+        ++c;
+    if (c == count) return usage_error("unknown command '%s'", command);
+    for (int id = 0; id < OPT_COUNT; ++id)
+        if (inv->given[id] && options[id].command != NULL &&
+            strcmp(options[id].command, command) != 0)
+            return usage_error("option '%s' does not apply to '%s'", options[id].name, command);
+    int wanted = commands[c].operand != NULL ? 2 : 1;
+    if (inv->positionals < wanted)
+        return usage_error("'%s' needs %s", command, commands[c].operand);
+    if (inv->positionals > wanted)
+        return usage_error("unexpected argument '%s'", inv->positional[wanted]);
+    const char *downloaded = inv->value[OPT_DOWNLOADED];
+    if (downloaded != NULL && strcmp(downloaded, "-") == 0 && strcmp(inv->positional[1], "-") == 0)
+        return usage_error("only one input can come from standard input");
+    return -1;
+}
+
+/* ---- Commands. ---- */
+
+static int out_of_memory(void) {
+    fputs("ntsrch: out of memory\n", stderr);
+    return EXIT_REFUSED;
+}
+
+/* Reads a whole file (or standard input for "-") into a NUL-terminated heap buffer; on
+ * failure prints why and returns NULL with *status set. */
+static char *read_file(const char *path, size_t *len_out, int *status) {
+    int from_stdin = strcmp(path, "-") == 0;
+    *status = EXIT_REFUSED;
+#ifdef _WIN32
+    if (from_stdin) _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    FILE *f = from_stdin ? stdin : fopen(path, "rb");
     if (f == NULL) {
         fprintf(stderr, "ntsrch: cannot open %s: %s\n", path, strerror(errno));
         return NULL;
@@ -77,7 +410,7 @@ static char *read_file(const char *path, size_t *len_out) {
     char *buf = malloc(cap);
     while (buf != NULL) {
         if (len + 1 >= cap) {
-            char *bigger = realloc(buf, cap * 2);
+            char *bigger = cap <= (size_t)-1 / 2 ? realloc(buf, cap * 2) : NULL;
             if (bigger == NULL) {
                 free(buf);
                 buf = NULL;
@@ -90,10 +423,14 @@ static char *read_file(const char *path, size_t *len_out) {
         len += got;
         if (got == 0) break;
     }
-    int failed = ferror(f);
-    if (f != stdin) fclose(f);
-    if (buf == NULL || failed) {
-        fprintf(stderr, "ntsrch: cannot read %s\n", path);
+    int read_errno = ferror(f) ? errno : 0;
+    if (!from_stdin) fclose(f);
+    if (buf == NULL) {
+        out_of_memory();
+        return NULL;
+    }
+    if (read_errno != 0) {
+        fprintf(stderr, "ntsrch: cannot read %s: %s\n", path, strerror(read_errno));
         free(buf);
         return NULL;
     }
@@ -103,130 +440,100 @@ static char *read_file(const char *path, size_t *len_out) {
 }
 
 /* Prints a producing function's result, or its last-error text. */
-static int emit(char *result) {
+static int emit(const struct module *m, char *result) {
     if (result == NULL) {
-        const char *err = ((fn_text)sym("ntsrch_last_error"))();
-        fprintf(stderr, "ntsrch: %s\n", err[0] != '\0' ? err : "out of memory");
-        return 1;
+        const char *err = m->last_error();
+        if (err[0] == '\0') return out_of_memory();
+        fprintf(stderr, "ntsrch: %s\n", err);
+        return EXIT_REFUSED;
     }
     puts(result);
-    ((fn_free)sym("ntsrch_free"))(result);
+    m->release(result);
     return 0;
 }
 
-static int parse_sort(const char *name) {
-    static const char *const names[] = {"none",   "title",    "artist",
-                                        "newest", "shortest", "downloaded"};
-    for (int i = 0; i < (int)(sizeof names / sizeof names[0]); ++i)
-        if (strcmp(name, names[i]) == 0) return i;
-    return -1;
-}
-
-static int cmd_url(int argc, char **argv) {
-    const char *query = NULL, *base = NULL;
-    for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "--base") == 0 && i + 1 < argc)
-            base = argv[++i];
-        else if (query == NULL)
-            query = argv[i];
-        else
-            return usage(), 2;
-    }
-    if (query == NULL) return usage(), 2;
-    return emit(((fn_url)sym("ntsrch_build_search_url"))(base, query));
-}
-
-static int cmd_filter(int argc, char **argv) {
-    const char *tracks_path = NULL, *query = NULL, *downloaded_path = NULL;
-    int downloaded_only = 0, sort_mode = NTSRCH_SORT_NONE;
-    for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "--query") == 0 && i + 1 < argc)
-            query = argv[++i];
-        else if (strcmp(argv[i], "--downloaded") == 0 && i + 1 < argc)
-            downloaded_path = argv[++i];
-        else if (strcmp(argv[i], "--downloaded-only") == 0)
-            downloaded_only = 1;
-        else if (strcmp(argv[i], "--sort") == 0 && i + 1 < argc) {
-            sort_mode = parse_sort(argv[++i]);
-            if (sort_mode < 0) return usage(), 2;
-        } else if (tracks_path == NULL)
-            tracks_path = argv[i];
-        else
-            return usage(), 2;
-    }
-    if (tracks_path == NULL) return usage(), 2;
-    if (downloaded_path != NULL && strcmp(tracks_path, "-") == 0 &&
-        strcmp(downloaded_path, "-") == 0) {
-        fputs("ntsrch: only one input can come from standard input\n", stderr);
-        return 2;
-    }
-    char *tracks = read_file(tracks_path, NULL);
-    if (tracks == NULL) return 1;
+static int cmd_filter(const struct module *m, const struct invocation *inv) {
+    const char *tracks_path = inv->positional[1], *downloaded_path = inv->value[OPT_DOWNLOADED];
+    int status;
+    char *tracks = read_file(tracks_path, NULL, &status);
+    if (tracks == NULL) return status;
     char *downloaded = NULL;
-    if (downloaded_path != NULL && (downloaded = read_file(downloaded_path, NULL)) == NULL) {
+    if (downloaded_path != NULL &&
+        (downloaded = read_file(downloaded_path, NULL, &status)) == NULL) {
         free(tracks);
-        return 1;
+        return status;
     }
-    int rc = emit(((fn_filter)sym("ntsrch_filter_and_sort_tracks_json"))(
-        tracks, query, downloaded_only, downloaded, sort_mode));
+    int rc = emit(m, m->filter(tracks, inv->value[OPT_QUERY], inv->given[OPT_DOWNLOADED_ONLY],
+                               downloaded, inv->sort_mode));
     free(tracks);
     free(downloaded);
     return rc;
 }
 
-static int cmd_normalize(int argc, char **argv) {
-    if (argc != 1) return usage(), 2;
+static int cmd_normalize(const struct module *m, const struct invocation *inv) {
     size_t len = 0;
-    char *text = read_file(argv[0], &len);
-    if (text == NULL) return 1;
+    int status;
+    char *text = read_file(inv->positional[1], &len, &status);
+    if (text == NULL) return status;
     /* An empty file gives len 0, which the module measures as the empty text. */
-    int rc = emit(((fn_normalize)sym("ntsrch_normalize_unified_results_json"))(text, len));
+    int rc = emit(m, m->normalize(text, len));
     free(text);
     return rc;
 }
 
-int main(int argc, char **argv) {
-    const char *module_path = NULL;
-    int i = 1;
-    if (i + 1 < argc && strcmp(argv[i], "--module") == 0) {
-        module_path = argv[i + 1];
-        i += 2;
+static int cmd_selftest(const struct module *m) {
+    int r = m->selftest();
+    if (r == 0) {
+        puts("selftest passed");
+        return 0;
     }
-    if (i >= argc || strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-        usage();
-        return i >= argc ? 2 : 0;
-    }
-    module = load_module(module_path);
-    if (module == NULL) {
-        fprintf(stderr, "ntsrch: cannot load the module: %s\n", dlerror());
-        return 2;
-    }
-    const char *cmd = argv[i++];
-    int rest = argc - i;
-    char **args = argv + i;
-    int rc;
-    if (strcmp(cmd, "version") == 0 && rest == 0) {
-        printf("ntsrch %s (ABI %d)\n", ((fn_text)sym("ntsrch_version"))(),
-               ((fn_int)sym("ntsrch_abi_version"))());
-        rc = 0;
-    } else if (strcmp(cmd, "url") == 0) {
-        rc = cmd_url(rest, args);
-    } else if (strcmp(cmd, "filter") == 0) {
-        rc = cmd_filter(rest, args);
-    } else if (strcmp(cmd, "normalize") == 0) {
-        rc = cmd_normalize(rest, args);
-    } else if (strcmp(cmd, "selftest") == 0 && rest == 0) {
-        int r = ((fn_int)sym("ntsrch_selftest"))();
-        if (r == 0)
-            puts("selftest passed");
-        else
-            fprintf(stderr, "ntsrch: selftest failed: %s\n",
-                    r == 1 ? "search URL building" : "title ordering");
-        rc = r == 0 ? 0 : 1;
+    fprintf(stderr, "ntsrch: selftest failed: %s\n",
+            r == 1 ? "search URL building" : "title ordering");
+    return EXIT_REFUSED;
+}
+
+static int run(const struct invocation *inv) {
+    struct module m;
+    if (inv->given[OPT_VERSION])
+        printf("ntsrch tool %s (ABI %d)\n", NTSRCH_VERSION_STRING, NTSRCH_ABI_VERSION);
+    if (!load_module(&m, inv->value[OPT_MODULE])) return EXIT_USAGE;
+    const char *command = inv->given[OPT_VERSION] ? "--version" : inv->positional[0];
+    int rc = 0;
+    if (strcmp(command, "--version") == 0) {
+        char path[4096];
+        printf("module %s (ABI %d) %s\n", m.version(), m.abi_version(),
+               module_file_of(m.handle, path, sizeof path) ? path : "");
+    } else if (strcmp(command, "version") == 0) {
+        printf("ntsrch %s (ABI %d)\n", m.version(), m.abi_version());
+    } else if (strcmp(command, "url") == 0) {
+        rc = emit(&m, m.build_search_url(inv->value[OPT_BASE], inv->positional[1]));
+    } else if (strcmp(command, "filter") == 0) {
+        rc = cmd_filter(&m, inv);
+    } else if (strcmp(command, "normalize") == 0) {
+        rc = cmd_normalize(&m, inv);
     } else {
-        usage();
-        rc = 2;
+        rc = cmd_selftest(&m);
     }
-    dlclose(module);
+    close_module(m.handle);
+    return rc;
+}
+
+int main(int argc, char **argv) {
+    struct invocation inv;
+    int rc = parse(argc, argv, &inv);
+    if (rc < 0) rc = run(&inv);
+    /* Output that never reached its destination is a failure, even when all else went well. */
+    errno = 0;
+    int written = fflush(stdout) == 0 && !ferror(stdout);
+    int err = errno;
+    if (fclose(stdout) != 0 && written) {
+        written = 0;
+        err = errno;
+    }
+    if (!written) {
+        fprintf(stderr, "ntsrch: cannot write the output%s%s\n", err != 0 ? ": " : "",
+                err != 0 ? strerror(err) : "");
+        if (rc == 0) rc = EXIT_REFUSED;
+    }
     return rc;
 }

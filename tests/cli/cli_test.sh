@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The host tool's command line, one case per row: exit status, which stream speaks and what
+# it says.
+# Usage: cli_test.sh TOOL MODULE FAKE_MODULE NOT_A_MODULE VERSION SAMPLES_DIR
+set -uo pipefail
+tool=$1 module=$(realpath "$2") fake=$3 not_module=$4 version=$5 samples=$6
+module_file=$(basename "$module")
+tmp=$(mktemp -d /tmp/ntsrch-cli-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+unset NTSRCH_MODULE LD_LIBRARY_PATH
+passed=0 failed=0
+
+# expect NAME STATUS STREAM TEXT -- COMMAND...
+#   STREAM out: every line of TEXT on stdout, stderr empty;
+#          err: every line of TEXT on stderr, stdout empty;
+#          full: stdout is /dev/full, every line of TEXT on stderr.
+#   Standard input is $in (default /dev/null).
+expect() {
+    local name=$1 status=$2 stream=$3 text=$4 rc=0 out=$tmp/out said quiet
+    shift 5
+    [ "$stream" = full ] && out=/dev/full
+    "$@" <"${in:-/dev/null}" >"$out" 2>"$tmp/err" || rc=$?
+    case $stream in
+    out) said=$tmp/out quiet=$tmp/err ;;
+    err) said=$tmp/err quiet=$tmp/out ;;
+    full) said=$tmp/err quiet=/dev/null ;;
+    esac
+    local why=""
+    [ "$rc" = "$status" ] || why="exit status $rc, expected $status"
+    [ -z "$why" ] && [ -s "$quiet" ] && why="unexpected output on the other stream"
+    while [ -z "$why" ] && IFS= read -r line; do
+        grep -qF -- "$line" "$said" || why="no '$line'"
+    done <<<"$text"
+    if [ -z "$why" ]; then
+        echo "pass $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL $name: $why"
+        echo "  command: $*"
+        sed 's/^/  stdout: /' "$tmp/out" 2>/dev/null | head -n 20
+        sed 's/^/  stderr: /' "$tmp/err" | head -n 20
+        failed=$((failed + 1))
+    fi
+}
+
+usage_hint="Try 'ntsrch --help' for more information."
+t=$tool
+
+# Help and versions.
+expect help-long 0 out $'usage: ntsrch [OPTIONS] COMMAND [ARGS]\nExit status:' -- "$t" --help
+expect help-short 0 out 'usage: ntsrch' -- "$t" -h
+expect help-after-command 0 out 'usage: ntsrch' -- "$t" url x --help
+expect version-option 0 out $"ntsrch tool $version (ABI 1)
+module $version (ABI 1) $module" -- "$t" --version
+expect version-option-module 0 out 'module 0.0.0-fake (ABI 1)' -- "$t" --version --module "$fake"
+expect version-command 0 out "ntsrch $version (ABI 1)" -- "$t" version
+
+# Usage errors say what was wrong.
+expect no-command 2 err $'ntsrch: missing command\n'"$usage_hint" -- "$t"
+expect unknown-option 2 err "ntsrch: unknown option '--bogus'" -- "$t" --bogus url x
+expect unknown-option-after-command 2 err "unknown option '--bogus'" -- "$t" url --bogus
+expect unknown-short-option 2 err "unknown option '-x'" -- "$t" url -x q
+expect missing-option-value 2 err "option '--base' needs an argument" -- "$t" url x --base
+expect missing-sort-value 2 err "option '--sort' needs an argument" -- "$t" filter f --sort
+expect missing-query 2 err "'url' needs QUERY" -- "$t" url
+expect missing-file 2 err "'normalize' needs FILE" -- "$t" normalize
+expect extra-argument 2 err "unexpected argument 'b'" -- "$t" url a b
+expect extra-argument-version 2 err "unexpected argument 'now'" -- "$t" version now
+expect bad-sort 2 err "unknown sort order 'bogus'" -- "$t" filter "$samples/tracks.json" --sort bogus
+expect bad-sort-equals 2 err "unknown sort order 'Title'" -- "$t" filter x --sort=Title
+expect option-of-other-command 2 err "option '--sort' does not apply to 'url'" -- "$t" url x --sort title
+expect option-of-other-command-2 2 err "option '--base' does not apply to 'filter'" -- "$t" --base h filter f
+expect unknown-command 2 err "unknown command 'frob'" -- "$t" frob
+expect flag-with-value 2 err "option '--downloaded-only' takes no argument" -- "$t" filter f --downloaded-only=yes
+expect two-stdin-inputs 2 err 'only one input can come from standard input' -- "$t" filter - --downloaded -
+
+# Options before or after the command; -- ends them.
+expect options-before-command 0 out 'https://h.example/search/api?q=a%20b&format=json' -- "$t" --base=https://h.example/ url "a b"
+expect options-after-operand 0 out 'https://h.example/search/api?q=a&format=json' -- "$t" url a --base https://h.example
+expect double-dash 0 out '/search/api?q=--bogus&format=json' -- "$t" url -- --bogus
+expect double-dash-first 0 out '/search/api?q=x&format=json' -- "$t" -- url x
+expect dash-value-of-option 0 out 'https://h/search/api?q=-&format=json' -- "$t" url --base https://h -
+expect module-after-command 1 err 'ntsrch: out of memory' -- "$t" url x --module "$fake"
+expect module-equals 1 err 'ntsrch: out of memory' -- "$t" --module="$fake" url x
+
+# Commands at work.
+expect filter-sorted 0 out '"title":"Skyline"' -- "$t" filter "$samples/tracks.json" --query SKY --sort=title
+in=$samples/tracks.json expect filter-stdin 0 out '"title":"Skyline"' -- "$t" filter - --query sky
+expect filter-downloaded-only 0 out '"streamURL":"https://cdn.example/t/6.mp3"' -- \
+    "$t" filter "$samples/tracks.json" --downloaded "$samples/downloaded.json" --downloaded-only
+expect normalize 0 out '{"localCount":2,"catalogueCount":2,' -- "$t" normalize "$samples/unified.json"
+expect selftest 0 out 'selftest passed' -- "$t" selftest
+
+# Input the module refuses, files, out of memory, output that cannot be written.
+expect refused-query 1 err 'ntsrch: empty query' -- "$t" url "   "
+expect refused-tracks 1 err 'ntsrch: tracks_json must be array' -- "$t" filter -
+expect refused-unified 1 err 'ntsrch: invalid search json' -- "$t" normalize -
+expect unreadable-file 1 err "ntsrch: cannot open $tmp/none.json" -- "$t" filter "$tmp/none.json"
+expect directory-as-file 1 err "ntsrch: cannot read $tmp" -- "$t" normalize "$tmp"
+expect out-of-memory 1 err 'ntsrch: out of memory' -- "$t" --module "$fake" filter "$samples/tracks.json"
+expect selftest-failure 1 err 'ntsrch: selftest failed: title ordering' -- "$t" --module "$fake" selftest
+expect stdout-full 1 full 'ntsrch: cannot write the output' -- "$t" url x
+expect help-to-full-stdout 1 full 'ntsrch: cannot write the output' -- "$t" --help
+expect version-to-full-stdout 1 full 'ntsrch: cannot write the output' -- "$t" --version
+
+# Finding the module: explicit choices, ABI check, every place tried.
+expect module-missing 2 err $'ntsrch: cannot load the module; tried:\n'"  --module, $tmp/none.so: " -- \
+    "$t" --module "$tmp/none.so" url x
+expect env-module-missing 2 err "  \$NTSRCH_MODULE, $tmp/none.so: " -- env NTSRCH_MODULE="$tmp/none.so" "$t" url x
+expect env-module-used 1 err 'ntsrch: out of memory' -- env NTSRCH_MODULE="$fake" "$t" url x
+expect module-option-beats-env 0 out '/search/api?q=x&format=json' -- env NTSRCH_MODULE="$fake" "$t" --module "$module" url x
+expect not-a-module 2 err "--module, $not_module: does not export ntsrch_version" -- "$t" --module "$not_module" url x
+expect abi-mismatch 2 err "--module, $fake: module ABI 2, this tool needs ABI 1" -- env NTSRCH_FAKE_ABI=2 "$t" --module "$fake" url x
+
+# A module beside the tool that cannot load is reported along with every later place.
+mkdir "$tmp/bin"
+cp "$tool" "$tmp/bin/ntsrch"
+: >"$tmp/bin/$module_file"
+if ldconfig -p 2>/dev/null | grep -qF "$module_file"; then
+    echo "skip every-place-listed: $module_file is installed on the system, so the last place works"
+else
+    expect every-place-listed 2 err "  beside the tool, $tmp/bin/$module_file: 
+  installed library directory, $tmp/bin/../
+  system library search path, $module_file: " -- "$tmp/bin/ntsrch" url x
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
