@@ -103,6 +103,22 @@ tool_and_man_page() {
     [ ! -s "$tmp/man.err" ] && grep -q ntsrch "$tmp/man.txt"
 }
 
+wheel_contents() {
+    # One wheel, tagged for this platform, carrying the module, yyjson and yyjson's license.
+    "$python" - "$dist" <<'PY'
+import glob, sys, sysconfig, zipfile
+tag = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+wheels = glob.glob(f"{sys.argv[1]}/ntsrch-*.whl")
+assert [w.endswith(f"-py3-none-{tag}.whl") for w in wheels] == [True], (wheels, tag)
+names = set(zipfile.ZipFile(wheels[0]).namelist())
+want = {"ntsrch/__init__.py", "ntsrch/py.typed", "ntsrch/nortavel-nortaveltune-search-client.so",
+        "ntsrch/libyyjson.so.0", "ntsrch/yyjson-LICENSE"}
+assert want <= names, sorted(want - names)
+assert any(n.endswith(".dist-info/LICENSE") for n in names), sorted(names)
+print(wheels[0], sorted(names), sep="\n")
+PY
+}
+
 venv=$tmp/venv
 wheel_install() {
     "$python" -m venv "$venv" && "$venv/bin/pip" install --no-index --disable-pip-version-check \
@@ -130,8 +146,9 @@ app=$tmp/app
 npm_install() {
     mkdir -p "$app" &&
         (cd "$app" && npm install --no-audit --no-fund --no-package-lock "$dist/ntsrch-1.0.0.tgz") &&
-        [ -f "$app/node_modules/ntsrch/prebuilds/linux-x64/$module_file" ] &&
-        [ -f "$app/node_modules/ntsrch/prebuilds/linux-x64/yyjson-LICENSE" ]
+        for f in "$module_file" libyyjson.so.0 yyjson-LICENSE; do
+            [ -f "$app/node_modules/ntsrch/prebuilds/linux-x64/$f" ] || { echo "no prebuilds/linux-x64/$f"; return 1; }
+        done
 }
 npm_smoke() {
     cp "$here/smoke.js" "$app/" && (cd "$app" && node smoke.js)
@@ -168,6 +185,7 @@ check deb_pkgconfig_consumer pkgconfig_consumer
 check deb_tool_and_man_page tool_and_man_page
 check deb_bare_debian12_install "$here/bare-root.sh" "$bare_root_cache"
 echo "Python wheel:"
+check wheel_contents wheel_contents
 check wheel_install wheel_install
 check wheel_binding_tests wheel_binding_tests
 check wheel_bundled_module wheel_bundled_module
