@@ -90,6 +90,13 @@ pkgconfig_consumer() {
         -Wl,-rpath,"$libdir" || return 1
     "$tmp/consumer" && ldd "$tmp/consumer" | grep -F "$sysroot/usr/lib/$ma/$module_file"
 }
+cmake_consumer() {
+    # Release build of the host against the packages' CMake package (built as "None").
+    cmake -S "$root/tests/consumer" -B "$tmp/consumer-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$sysroot/usr" -DCMAKE_BUILD_RPATH="$sysroot/usr/lib/$ma" &&
+        cmake --build "$tmp/consumer-cmake" && "$tmp/consumer-cmake/consumer" | tee "$tmp/cmake-consumer.out" &&
+        grep -qF "module: $sysroot/usr/lib/$ma/$module_file" "$tmp/cmake-consumer.out"
+}
 tool_and_man_page() {
     local tool=$sysroot/usr/bin/ntsrch
     LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" version | tee "$tmp/tool-version" &&
@@ -182,6 +189,7 @@ check deb_tool_contents deb_contents "$tool_deb" usr/bin/ntsrch usr/share/man/ma
 check deb_dependencies deb_dependencies
 check deb_unpack unpack
 check deb_pkgconfig_consumer pkgconfig_consumer
+check deb_cmake_consumer cmake_consumer
 check deb_tool_and_man_page tool_and_man_page
 check deb_bare_debian12_install "$here/bare-root.sh" "$bare_root_cache"
 echo "Python wheel:"
