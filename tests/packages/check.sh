@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Checks every artifact of dist/ the way its users get it: the Debian packages (lintian,
-# contents, a C consumer built with pkg-config against their files, the tool and its man
-# page), the wheel in a fresh venv, the npm tarball in an empty folder, and the .NET
-# wrapper under mono. Writes "pass NAME" / "fail NAME" / "skip NAME: why" lines to
+# contents, C hosts built with pkg-config and with find_package against their files, the
+# tool and its man page, and apt-get install into a bare Debian 12 root), the wheel in a
+# fresh venv, the npm tarball in an empty folder, and the .NET wrapper under mono. Writes "pass NAME" / "fail NAME" / "skip NAME: why" lines to
 # RESULTS/packages.txt and exits 1 when any check failed.
 # Usage: tests/packages/check.sh RESULTS_DIR [BARE_ROOT_CACHE]
 set -uo pipefail
@@ -55,7 +55,7 @@ deb_contents() {
     local want pkg=$1
     shift
     for want in "$@"; do
-        dpkg-deb -c "$pkg" | awk '{print $6}' | grep -qx "./$want" ||
+        dpkg-deb -c "$pkg" | awk '{print $6}' | grep -qxF "./$want" ||
             { echo "$(basename "$pkg") lacks /$want"; return 1; }
     done
     echo "$(basename "$pkg"): $*"
@@ -77,7 +77,7 @@ unpack() {
 }
 pkgconfig_consumer() {
     local flags libdir
-    export PKG_CONFIG_LIBDIR=$sysroot/usr/lib/$ma/pkgconfig
+    local -x PKG_CONFIG_LIBDIR=$sysroot/usr/lib/$ma/pkgconfig
     pkg-config --exists ntsrch || return 1
     flags=$(pkg-config --cflags --libs ntsrch) || return 1
     libdir=$(realpath "$(pkg-config --variable=libdir ntsrch)")
