@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan test-readme test-cross
+	test-fuzz fuzz build-asan test-readme test-cross packages test-packages
 
 all: build
 
@@ -105,6 +105,16 @@ test-cross: deps
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.
 fuzz:
 	$(MAKE) test-fuzz FUZZ_TIME=$(FUZZ_LONG_TIME)
+
+# Debian packages, the Python wheel and the npm package, into dist/.
+packages: DEPS_JOB = packages
+packages: deps
+	scripts/build-packages
+
+# Each artifact installed and used as its users would; the .NET wrapper under mono.
+test-packages: DEPS_JOB = packages
+test-packages: packages
+	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
 # Module vs. yyjson-only floor, same run; see the "ratio" column.
 bench: DEPS_JOB = bench

@@ -2,11 +2,17 @@
 'use strict';
 // Node binding of the ntsrch search client module, through koffi.
 //
-//   const ntsrch = require('./ntsrch');
-//   const lib = new ntsrch.Library();                                   // system library path
+//   const ntsrch = require('ntsrch');
+//   const lib = new ntsrch.Library();                                   // see below
 //   const lib = new ntsrch.Library({ path: '/opt/app/nortavel-nortaveltune-search-client.so' });
 //   const lib = new ntsrch.Library({ prefix: '/usr/local' });           // an install prefix
 //   lib.buildSearchUrl('night skies');
+//
+// Finding the module: an explicit path or prefix is the only place tried. Otherwise the
+// Library tries, in order, the file named by $NTSRCH_MODULE, the copy bundled in this
+// package (prebuilds/<platform>-<arch>/, with its libyyjson.so.0), then the system
+// library path by file name; the first that loads and has this binding's ABI wins. When
+// none does, ModuleLoadError lists every place tried and why each failed.
 //
 // Owned results are declared as a disposable string type whose disposal function is
 // ntsrch_free: koffi copies the text into a JS string, then releases the pointer. Calls are
@@ -20,6 +26,9 @@ const koffi = require('koffi');
 
 const MODULE_FILE = 'nortavel-nortaveltune-search-client.so';
 const ABI_VERSION = 1;
+const BUNDLED_MODULE = path.join(__dirname, 'prebuilds', `${process.platform}-${process.arch}`, MODULE_FILE);
+// The places after $NTSRCH_MODULE; tests point them elsewhere.
+const lookup = { bundled: BUNDLED_MODULE, system: MODULE_FILE };
 
 const SortMode = Object.freeze({
     NONE: 0,
@@ -46,6 +55,21 @@ class NtsrchMemoryError extends NtsrchError {
     }
 }
 
+class ModuleLoadError extends Error {
+    constructor(tried) {
+        super(`could not load ${MODULE_FILE}; tried:${tried.map((t) => `\n  ${t.place}: ${t.reason}`).join('')}`);
+        this.name = 'ModuleLoadError';
+        this.tried = tried;
+    }
+}
+
+function candidates() {
+    const list = [];
+    if (process.env.NTSRCH_MODULE) list.push({ file: process.env.NTSRCH_MODULE, how: '$NTSRCH_MODULE' });
+    list.push({ file: lookup.bundled, how: 'bundled' }, { file: lookup.system, how: 'system library path' });
+    return list;
+}
+
 function findInPrefix(prefix) {
     const libroot = path.join(prefix, 'lib');
     const candidates = [path.join(libroot, MODULE_FILE), path.join(prefix, 'lib64', MODULE_FILE)];
@@ -58,20 +82,51 @@ function findInPrefix(prefix) {
     return found;
 }
 
-// Text for a NUL-terminated parameter: strings as UTF-8, Buffers with a NUL appended (a
-// Buffer has none of its own), other values (arrays, objects) as their JSON text.
+function bytesOf(view) {
+    return Buffer.isBuffer(view) ? view : Buffer.from(view.buffer, view.byteOffset, view.byteLength);
+}
+
+// Text for a NUL-terminated parameter: strings as UTF-8, bytes (Buffer, Uint8Array) with a
+// NUL appended (they have none of their own), other values (arrays, objects) as their
+// JSON text.
 function cText(value) {
     if (value === null || value === undefined) return null;
     if (typeof value === 'string') return value;
-    if (Buffer.isBuffer(value)) return Buffer.concat([value, Buffer.alloc(1)]);
+    if (value instanceof Uint8Array) return Buffer.concat([bytesOf(value), Buffer.alloc(1)]);
     return JSON.stringify(value);
 }
 
 class Library {
     constructor({ path: file, prefix } = {}) {
         if (file && prefix) throw new TypeError('give path or prefix, not both');
-        this.path = prefix ? findInPrefix(prefix) : file || MODULE_FILE;
-        this._lib = koffi.load(this.path);
+        if (prefix || file) {
+            this._load(prefix ? findInPrefix(prefix) : file);
+            return;
+        }
+        const tried = [];
+        for (const { file: place, how } of candidates()) {
+            if (how === 'bundled' && !fs.existsSync(place)) {
+                tried.push({ place: `${place} (${how})`, reason: 'not present' });
+                continue;
+            }
+            try {
+                this._load(place);
+                return;
+            } catch (err) {
+                tried.push({ place: `${place} (${how})`, reason: err.message });
+            }
+        }
+        throw new ModuleLoadError(tried);
+    }
+
+    _load(file) {
+        this.path = file;
+        try {
+            this._lib = koffi.load(file);
+        } catch (err) {
+            // koffi's message does not always name the file.
+            throw new Error(err.message.includes(file) ? err.message : `${file}: ${err.message}`);
+        }
         const release = this._lib.func('void ntsrch_free(void *p)');
         // Looked up at each release, so a test can trace it.
         const Owned = koffi.disposable('str', (p) => this._fn.ntsrch_free(p));
@@ -94,7 +149,8 @@ class Library {
         }
         const abi = this.abiVersion();
         if (abi !== ABI_VERSION) {
-            throw new Error(`${this.path}: module ABI ${abi}, this binding needs ${ABI_VERSION}`);
+            this._lib.unload();
+            throw new Error(`${file}: module ABI ${abi}, this binding needs ${ABI_VERSION}`);
         }
     }
 
@@ -143,9 +199,10 @@ class Library {
         return parse ? JSON.parse(out) : out;
     }
 
-    // unified: JSON text, a Buffer holding it (passed with its length) or a JS value.
+    // unified: JSON text, bytes holding it (Buffer or Uint8Array, passed with their length)
+    // or a JS value.
     normalizeUnifiedResults(unified, { parse = false } = {}) {
-        let text = Buffer.isBuffer(unified) ? unified : cText(unified);
+        let text = unified instanceof Uint8Array ? bytesOf(unified) : cText(unified);
         let len = 0; // 0: NUL-terminated
         if (Buffer.isBuffer(text)) {
             len = text.length;
@@ -158,4 +215,8 @@ class Library {
     }
 }
 
-module.exports = { Library, SortMode, NtsrchError, NtsrchMemoryError, MODULE_FILE, ABI_VERSION };
+module.exports = {
+    Library, SortMode, NtsrchError, NtsrchMemoryError, ModuleLoadError, MODULE_FILE, ABI_VERSION, BUNDLED_MODULE,
+    version: require('./package.json').version,
+    _lookup: lookup,
+};

@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""Tests of the Python binding. The module under test comes from NTSRCH_MODULE (the
-build's module), else the system library path."""
+"""Tests of the Python binding. The module under test is the one Library() finds:
+NTSRCH_MODULE (the build's module), else the package's bundled copy, else the system
+library path."""
 
 import json
 import os
@@ -10,11 +11,23 @@ import sys
 import tempfile
 import threading
 import unittest
+from unittest import mock
 
 import ntsrch
 
-MODULE = os.environ.get("NTSRCH_MODULE")
-lib = ntsrch.Library(path=MODULE)
+lib = ntsrch.Library()
+
+
+def loaded_file():
+    """lib's module file; when it came by bare file name, the file the process mapped."""
+    if os.path.isabs(lib.path):
+        return lib.path
+    with open("/proc/self/maps") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) == 6 and os.path.basename(fields[5]) == ntsrch.MODULE_FILE:
+                return fields[5]
+    raise AssertionError(f"{ntsrch.MODULE_FILE} is not mapped")
 
 
 class Loading(unittest.TestCase):
@@ -31,7 +44,7 @@ class Loading(unittest.TestCase):
             with self.subTest(sub=sub), tempfile.TemporaryDirectory() as prefix:
                 os.makedirs(os.path.join(prefix, sub))
                 copy = os.path.join(prefix, sub, ntsrch.MODULE_FILE)
-                shutil.copyfile(lib.path, copy)
+                shutil.copyfile(loaded_file(), copy)
                 other = ntsrch.Library(prefix=prefix)
                 self.assertEqual(other.path, copy)
                 self.assertEqual(other.build_search_url("x", "https://h"),
@@ -39,6 +52,50 @@ class Loading(unittest.TestCase):
         with tempfile.TemporaryDirectory() as empty:
             self.assertRaises(FileNotFoundError, ntsrch.Library, prefix=empty)
         self.assertRaises(ValueError, ntsrch.Library, path=lib.path, prefix="/usr")
+
+    def test_binding_and_module_versions_agree(self):
+        self.assertEqual(ntsrch.__version__, lib.version())
+
+    def test_lookup_order(self):
+        missing = os.path.join(tempfile.gettempdir(), "ntsrch-no-such-dir", ntsrch.MODULE_FILE)
+        no_system = "ntsrch-no-such-module.so"
+        real = loaded_file()
+        cases = [
+            # (NTSRCH_MODULE, bundled copy, system name, expected path or None: all fail)
+            (real, missing, no_system, real),
+            (missing, real, no_system, real),
+            (None, real, no_system, real),
+            (missing, missing, no_system, None),
+            (None, missing, no_system, None),
+        ]
+        for env, bundled, system, expected in cases:
+            environ = {k: v for k, v in os.environ.items() if k != "NTSRCH_MODULE"}
+            if env is not None:
+                environ["NTSRCH_MODULE"] = env
+            with self.subTest(env=env, bundled=bundled), \
+                    mock.patch.dict(os.environ, environ, clear=True), \
+                    mock.patch.object(ntsrch, "BUNDLED_MODULE", bundled), \
+                    mock.patch.object(ntsrch, "MODULE_FILE", system):
+                if expected is not None:
+                    self.assertEqual(ntsrch.Library().path, expected)
+                    continue
+                with self.assertRaises(ntsrch.ModuleLoadError) as cm:
+                    ntsrch.Library()
+                want = ([f"{env} ($NTSRCH_MODULE)"] if env else []) + \
+                    [f"{bundled} (bundled)", f"{system} (system library path)"]
+                self.assertEqual([place for place, _ in cm.exception.tried], want)
+                for place, reason in cm.exception.tried:
+                    self.assertTrue(reason)
+                    self.assertIn(f"{place}: {reason}", str(cm.exception))
+                self.assertIsInstance(cm.exception, OSError)
+
+    def test_an_explicit_path_is_the_only_place_tried(self):
+        missing = os.path.join(tempfile.gettempdir(), "ntsrch-no-such-dir", ntsrch.MODULE_FILE)
+        with mock.patch.dict(os.environ, {"NTSRCH_MODULE": loaded_file()}):
+            with self.assertRaises(OSError) as cm:
+                ntsrch.Library(path=missing)
+        self.assertNotIsInstance(cm.exception, ntsrch.ModuleLoadError)
+        self.assertIn(missing, str(cm.exception))
 
 
 class SearchUrl(unittest.TestCase):
@@ -77,7 +134,8 @@ except ntsrch.NtsrchError as e:
     sys.exit(4)
 sys.exit(5)
 """
-        env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(ntsrch.__file__)))
+        package_root = os.path.dirname(os.path.dirname(os.path.abspath(ntsrch.__file__)))
+        env = dict(os.environ, PYTHONPATH=package_root)
         run = subprocess.run([sys.executable, "-c", code, lib.path], env=env,
                              capture_output=True, text=True, timeout=120)
         self.assertEqual(run.returncode, 0, run.stderr)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 'use strict';
-// The module under test comes from NTSRCH_MODULE (the build's module), else the library path.
+// The module under test is the one Library() finds: NTSRCH_MODULE (the build's module), else
+// the package's bundled copy, else the system library path.
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
@@ -10,8 +11,16 @@ const { Worker } = require('node:worker_threads');
 const koffi = require('koffi');
 const ntsrch = require('../ntsrch');
 
-const modulePath = process.env.NTSRCH_MODULE || undefined;
-const lib = new ntsrch.Library({ path: modulePath });
+const lib = new ntsrch.Library();
+
+// lib's module file; when it came by bare file name, the file the process mapped.
+function loadedFile() {
+    if (path.isAbsolute(lib.path)) return lib.path;
+    const hit = fs.readFileSync('/proc/self/maps', 'utf8').split('\n').map((l) => l.trim().split(/\s+/))
+        .find((f) => f.length === 6 && path.basename(f[5]) === ntsrch.MODULE_FILE);
+    assert.ok(hit, `${ntsrch.MODULE_FILE} is not mapped`);
+    return hit[5];
+}
 
 test('every function is bound', () => {
     const names = ['ntsrch_version', 'ntsrch_abi_version', 'ntsrch_last_error', 'ntsrch_free', 'ntsrch_build_search_url',
@@ -30,12 +39,58 @@ test('loads from an install prefix, multiarch or not', (t) => {
         t.after(() => fs.rmSync(prefix, { recursive: true, force: true }));
         fs.mkdirSync(path.join(prefix, sub), { recursive: true });
         const copy = path.join(prefix, sub, ntsrch.MODULE_FILE);
-        fs.copyFileSync(lib.path, copy);
+        fs.copyFileSync(loadedFile(), copy);
         const other = new ntsrch.Library({ prefix });
         assert.strictEqual(other.path, copy);
         assert.strictEqual(other.buildSearchUrl('x', 'https://h'), 'https://h/search/api?q=x&format=json');
     }
     assert.throws(() => new ntsrch.Library({ prefix: os.tmpdir() + '/ntsrch-no-such-prefix' }), /not found/);
+});
+
+test('version of the package and the module agree', () => {
+    assert.strictEqual(ntsrch.version, lib.version());
+});
+
+test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place tried', (t) => {
+    const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
+    const noSystem = 'ntsrch-no-such-module.so';
+    const real = loadedFile();
+    const saved = { env: process.env.NTSRCH_MODULE, ...ntsrch._lookup };
+    t.after(() => {
+        if (saved.env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = saved.env;
+        Object.assign(ntsrch._lookup, { bundled: saved.bundled, system: saved.system });
+    });
+    // [NTSRCH_MODULE, bundled copy, system name, expected path or null: all fail]
+    const cases = [
+        [real, missing, noSystem, real],
+        [missing, real, noSystem, real],
+        [undefined, real, noSystem, real],
+        [missing, missing, noSystem, null],
+        [undefined, missing, noSystem, null],
+    ];
+    for (const [env, bundled, system, expected] of cases) {
+        if (env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = env;
+        Object.assign(ntsrch._lookup, { bundled, system });
+        if (expected !== null) {
+            assert.strictEqual(new ntsrch.Library().path, expected);
+            continue;
+        }
+        assert.throws(() => new ntsrch.Library(), (err) => {
+            assert.ok(err instanceof ntsrch.ModuleLoadError);
+            const want = [...(env ? [`${env} ($NTSRCH_MODULE)`] : []), `${bundled} (bundled)`, `${system} (system library path)`];
+            assert.deepStrictEqual(err.tried.map((x) => x.place), want);
+            for (const { place, reason } of err.tried) {
+                assert.ok(reason, place);
+                assert.ok(err.message.includes(`${place}: ${reason}`), err.message);
+            }
+            return true;
+        });
+    }
+    // An explicit path is the only place tried, and its error names it.
+    process.env.NTSRCH_MODULE = real;
+    assert.throws(() => new ntsrch.Library({ path: missing }), (err) => !(err instanceof ntsrch.ModuleLoadError) && err.message.includes(missing));
 });
 
 test('search URLs, and failures carrying the last-error text', () => {
@@ -114,6 +169,10 @@ test('unified results: length-delimited input, errors', () => {
     // A Buffer is passed with its length: no NUL needed, nothing read past it.
     const text = Buffer.from('{"tracks":["é"]}');
     assert.strictEqual(lib.normalizeUnifiedResults(text), '{"localCount":1,"catalogueCount":0,"local":["é"],"catalogue":[]}');
+    // A Uint8Array view is read from its own offset and length, not its whole buffer.
+    const view = new Uint8Array(Buffer.from('xx{"tracks":[2]}yy')).subarray(2, 16);
+    assert.strictEqual(lib.normalizeUnifiedResults(view), '{"localCount":1,"catalogueCount":0,"local":[2],"catalogue":[]}');
+    assert.strictEqual(lib.buildSearchUrl(view.subarray(1, 9), 'https://h'), 'https://h/search/api?q=%22tracks%22&format=json');
     for (const [input, message] of [[null, 'null json'], ['[]', 'invalid search json'], [Buffer.alloc(0), 'invalid search json'], ['{} x', 'invalid search json']]) {
         assert.throws(() => lib.normalizeUnifiedResults(input), (err) => err instanceof ntsrch.NtsrchError && err.lastError === message);
     }
