@@ -271,8 +271,7 @@ bool track_order::write(yyjson_val *root, json_text &out) noexcept {
             return later;
         }))
         return out.value(root);
-    return out.open('[') && each([&out](yyjson_val *v) { return out.value(v); }) &&
-           out.close(']');
+    return out.open('[') && each([&out](yyjson_val *v) { return out.value(v); }) && out.close(']');
 }
 
 } // namespace ntsrch

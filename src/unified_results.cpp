@@ -28,8 +28,7 @@ size_t size_of(yyjson_val *arr) noexcept {
 bool put_count(ntsrch::json_text &out, const char *name, size_t count) noexcept {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
-    return out.put(name, std::strlen(name)) &&
-           out.put(digits, static_cast<size_t>(end - digits));
+    return out.put(name, std::strlen(name)) && out.put(digits, static_cast<size_t>(end - digits));
 }
 
 bool put_items(ntsrch::json_text &out, yyjson_val *arr) noexcept {
@@ -48,9 +47,9 @@ bool write_output(yyjson_val *root, ntsrch::json_text &out) noexcept {
     }
     return put_count(out, "{\"localCount\":", size_of(local)) &&
            put_count(out, ",\"catalogueCount\":", size_of(albums) + size_of(artists)) &&
-           out.put(",\"local\":", 9) && out.open('[') && put_items(out, local) &&
-           out.close(']') && out.put(",\"catalogue\":", 13) && out.open('[') &&
-           put_items(out, albums) && put_items(out, artists) && out.put("]}", 2);
+           out.put(",\"local\":", 9) && out.open('[') && put_items(out, local) && out.close(']') &&
+           out.put(",\"catalogue\":", 13) && out.open('[') && put_items(out, albums) &&
+           put_items(out, artists) && out.put("]}", 2);
 }
 
 } // namespace
