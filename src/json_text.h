@@ -4,6 +4,7 @@
 #define NTSRCH_JSON_TEXT_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include <yyjson.h>
 
@@ -23,9 +24,15 @@ class json_text {
     bool put(const char *s, size_t n) noexcept;
     // Starts a list with its opening byte; elements are separated by commas.
     bool open(char c) noexcept;
-    bool close(char c) noexcept { return put(&c, 1); }
+    bool close(char c) noexcept { return flush() && put(&c, 1); }
     // One list element, or the whole text when nothing was appended yet.
     bool value(yyjson_val *v) noexcept;
+    // One list element, written together with its neighbours: many small values cost
+    // about what one array of them costs. The batch goes out by close() or flush().
+    bool element(yyjson_val *v) noexcept;
+    bool flush() noexcept;
+    // Room for about this many more bytes, so that a large result grows in one step.
+    bool expect(size_t bytes) noexcept { return bytes <= SIZE_MAX - len_ && reserve(len_ + bytes); }
     // Every element of the array arr as elements of the open list.
     bool items_of(yyjson_val *arr) noexcept;
     // The NUL-terminated text, trimmed to its size; ownership passes to the caller.
@@ -43,6 +50,10 @@ class json_text {
     size_t piece_ = 0;  // where the writer's current output starts
     bool first_ = true; // no element yet in the open list
     yyjson_alc alc_;
+    // Pending elements: an array header followed by copies of their value subtrees, whose
+    // strings still point into the input document.
+    yyjson_val *batch_ = nullptr;
+    size_t batch_vals_ = 0, batch_count_ = 0;
 };
 
 } // namespace ntsrch

@@ -144,41 +144,33 @@ int64_t published_from(double d) noexcept {
 
 enum member : unsigned { TITLE, ARTIST, STREAM_URL, DURATION, PUBLISHED, MEMBER_COUNT };
 
-// The first member of each wanted name, by exact key; the scan stops once all are found.
+// The first member of each wanted name, by exact key; the scan stops once all are found,
+// and only keys of a wanted name's length are compared.
 struct track_members {
     yyjson_val *at[MEMBER_COUNT] = {};
 };
+
+// The member each key length can name; a key of any other length costs one look here.
+constexpr unsigned char member_of_length[] = {
+    MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, TITLE,
+    ARTIST,       MEMBER_COUNT, DURATION,     STREAM_URL,   MEMBER_COUNT, MEMBER_COUNT,
+    MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, PUBLISHED};
+constexpr const char *member_names[MEMBER_COUNT] = {"title", "artist", "streamURL", "duration",
+                                                    "publishTimestamp"};
 
 track_members find_members(yyjson_val *obj, unsigned wanted) noexcept {
     track_members m;
     size_t count = unsafe_yyjson_get_len(obj);
     yyjson_val *key = count != 0 ? unsafe_yyjson_get_first(obj) : nullptr;
     for (; count != 0 && wanted != 0; --count, key = unsafe_yyjson_get_next(key + 1)) {
-        const char *k = unsafe_yyjson_get_str(key);
-        unsigned which = MEMBER_COUNT;
-        switch (unsafe_yyjson_get_len(key)) {
-        case 5:
-            if (std::memcmp(k, "title", 5) == 0) which = TITLE;
-            break;
-        case 6:
-            if (std::memcmp(k, "artist", 6) == 0) which = ARTIST;
-            break;
-        case 8:
-            if (std::memcmp(k, "duration", 8) == 0) which = DURATION;
-            break;
-        case 9:
-            if (std::memcmp(k, "streamURL", 9) == 0) which = STREAM_URL;
-            break;
-        case 16:
-            if (std::memcmp(k, "publishTimestamp", 16) == 0) which = PUBLISHED;
-            break;
-        default:
-            break;
-        }
-        if (which != MEMBER_COUNT && (wanted & (1u << which)) != 0) {
-            m.at[which] = key + 1;
-            wanted &= ~(1u << which);
-        }
+        const size_t len = unsafe_yyjson_get_len(key);
+        if (len >= sizeof member_of_length) continue;
+        const unsigned which = member_of_length[len];
+        if (which == MEMBER_COUNT || (wanted & 1u << which) == 0 ||
+            std::memcmp(unsafe_yyjson_get_str(key), member_names[which], len) != 0)
+            continue;
+        m.at[which] = key + 1;
+        wanted &= ~(1u << which);
     }
     return m;
 }
@@ -202,8 +194,8 @@ void trim_query(const char *query, char (&buf)[NTSRCH_QUERY_CAPACITY]) noexcept 
 }
 
 // Which members the filter and the order read; the rest are never looked up.
-unsigned wanted_members(bool text_filter, bool want_downloaded, int sort_mode) noexcept {
-    unsigned w = want_downloaded ? 1u << STREAM_URL : 0;
+unsigned wanted_members(bool text_filter, bool have_set, int sort_mode) noexcept {
+    unsigned w = have_set ? 1u << STREAM_URL : 0;
     switch (static_cast<unsigned>(sort_mode)) {
     case NTSRCH_SORT_TITLE_ASC:
         w |= 1u << TITLE;
@@ -253,8 +245,8 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     }
     doc_holder tracks;
     // Without flags the reader copies the text and never writes to it.
-    tracks.doc = yyjson_read_opts(const_cast<char *>(tracks_json), std::strlen(tracks_json), 0,
-                                  nullptr, nullptr);
+    const size_t tracks_len = std::strlen(tracks_json);
+    tracks.doc = yyjson_read_opts(const_cast<char *>(tracks_json), tracks_len, 0, nullptr, nullptr);
     yyjson_val *root = yyjson_doc_get_root(tracks.doc);
     if (!yyjson_is_arr(root)) {
         set_error("tracks_json must be array");
@@ -281,7 +273,8 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     ci_needle needle;
     ci_needle_init(needle, filter);
     const bool text_filter = needle.len != 0;
-    const unsigned wanted = wanted_members(text_filter, want_downloaded, sort_mode);
+    // Without a set no track is downloaded: stream URLs need not be read.
+    const unsigned wanted = wanted_members(text_filter, dl.first != nullptr, sort_mode);
 
     json_text out;
     {
@@ -306,7 +299,7 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
             if (!order.add(t)) return out_of_memory();
         }
         downloaded.release(); // done with before the result grows
-        if (!order.write(root, out)) return out_of_memory();
+        if (!order.write(root, tracks_len, out)) return out_of_memory();
     }
     tracks.release();
     char *text = out.release();

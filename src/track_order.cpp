@@ -72,7 +72,7 @@ struct input_slot {
     yyjson_val *source;
 };
 struct title_slot {
-    uint64_t k[2];
+    uint64_t k[3];
     const char *title;
     yyjson_val *source;
 };
@@ -98,7 +98,7 @@ struct downloaded_slot {
 
 int cmp_title_asc(const title_slot &l, const title_slot &r) noexcept {
     int c = cmp_packs(l.k, r.k);
-    if (c == 0 && !ends_within(l.k[1])) c = ci_strcmp(l.title + 16, r.title + 16);
+    if (c == 0 && !ends_within(l.k[2])) c = ci_strcmp(l.title + 24, r.title + 24);
     return c != 0 ? c : index_tie_break(l.source, r.source);
 }
 
@@ -220,7 +220,7 @@ template <class Slot, class Visit> bool track_order::visit(Visit &&f) noexcept {
     return true;
 }
 
-bool track_order::write(yyjson_val *root, json_text &out) noexcept {
+bool track_order::write(yyjson_val *root, size_t text_len, json_text &out) noexcept {
     if (count_ >= 2) {
         switch (mode_) {
         case NTSRCH_SORT_TITLE_ASC:
@@ -271,7 +271,13 @@ bool track_order::write(yyjson_val *root, json_text &out) noexcept {
             return later;
         }))
         return out.value(root);
-    return out.open('[') && each([&out](yyjson_val *v) { return out.value(v); }) && out.close(']');
+    // Kept elements take about their share of the input text; a quarter more of room
+    // covers what the writer asks beyond the text.
+    const size_t total = unsafe_yyjson_get_len(root);
+    const double share = static_cast<double>(text_len) * static_cast<double>(count_) /
+                         static_cast<double>(total != 0 ? total : 1) * 1.25;
+    return out.expect(static_cast<size_t>(share)) && out.open('[') &&
+           each([&out](yyjson_val *v) { return out.element(v); }) && out.close(']');
 }
 
 } // namespace ntsrch

@@ -56,8 +56,9 @@ class track_order {
 
     // Tracks must come in input order. False when memory runs out.
     bool add(const kept_track &t) noexcept;
-    // Sorts, then appends the kept elements of the array root as a JSON array to out.
-    bool write(yyjson_val *root, json_text &out) noexcept;
+    // Sorts, then appends the kept elements of the array root, parsed from text_len bytes,
+    // as a JSON array to out.
+    bool write(yyjson_val *root, size_t text_len, json_text &out) noexcept;
 
   private:
     void *grow() noexcept;
