@@ -12,50 +12,57 @@
 
 namespace ntsrch {
 
-void ci_needle_init(ci_needle &n, const char *needle) noexcept {
-    n.len = 0;
-    for (; needle[n.len] != '\0'; ++n.len)
-        n.text[n.len] = to_lower(static_cast<unsigned char>(needle[n.len]));
-    n.text[n.len] = '\0';
-    n.border[0] = 0;
-    size_t k = 0;
-    for (size_t j = 1; j < n.len; ++j) {
-        while (k > 0 && n.text[j] != n.text[k])
-            k = n.border[k - 1];
-        if (n.text[j] == n.text[k]) ++k;
-        n.border[j] = static_cast<unsigned char>(k);
+ci_needle::~ci_needle() {
+    std::free(next_);
+}
+
+bool ci_needle::init(const char *needle) noexcept {
+    unsigned char text[NTSRCH_QUERY_CAPACITY];
+    size_t classes = 1;
+    for (len_ = 0; needle[len_] != '\0'; ++len_) {
+        const unsigned char c = to_lower(static_cast<unsigned char>(needle[len_]));
+        text[len_] = c;
+        if (class_of_[c] == 0) {
+            class_of_[c] = static_cast<unsigned char>(classes++);
+            if (c >= 'a' && c <= 'z') class_of_[c - ('a' - 'A')] = class_of_[c];
+        }
     }
+    if (len_ == 0) return true;
+    first_ = text[0];
+    case_bit_ = (first_ >= 'a' && first_ <= 'z') ? 0x20 : 0;
+    // At most 255 states below the match, each of at most 256 classes: every row offset
+    // fits in 16 bits.
+    next_ = static_cast<uint16_t *>(std::calloc(len_ * classes, sizeof *next_));
+    if (next_ == nullptr) return false;
+    const auto row = [classes](size_t state) { return static_cast<uint16_t>(state * classes); };
+    match_ = row(len_);
+    // State j moves as its longest proper border x does, except on the byte that extends
+    // the match; x itself follows the needle's bytes through the rows already built.
+    next_[class_of_[text[0]]] = row(1);
+    size_t x = 0; // row offset
+    for (size_t j = 1; j < len_; ++j) {
+        uint16_t *r = next_ + row(j);
+        std::memcpy(r, next_ + x, classes * sizeof *next_);
+        r[class_of_[text[j]]] = row(j + 1);
+        x = next_[x + class_of_[text[j]]];
+    }
+    return true;
 }
 
 int ci_contains(const char *text, const ci_needle &needle) noexcept {
-    if (needle.len == 0) return 1;
+    if (needle.len_ == 0) return 1;
     const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *p = needle.text;
-    // A letter matches itself with bit 5 set or cleared; any other byte only itself.
-    const unsigned char first = p[0];
-    const unsigned char case_bit = (first >= 'a' && first <= 'z') ? 0x20 : 0;
-    size_t j = 0; // bytes of the needle matched just before t
+    size_t at = 0; // row offset of the current state
     for (;;) {
-        if (j == 0) {
+        if (at == 0) {
             // Most text bytes cannot start a match: skip them with one test each.
-            while (*t != '\0' && (*t | case_bit) != first)
+            while (*t != '\0' && (*t | needle.case_bit_) != needle.first_)
                 ++t;
-            if (*t == '\0') return 0;
-            ++t;
-            j = 1;
-        } else {
-            const unsigned char c = to_lower(*t);
-            if (c == p[j]) {
-                ++t;
-                ++j;
-            } else if (c == '\0') {
-                return 0;
-            } else {
-                j = needle.border[j - 1]; // the text is not read again
-                continue;
-            }
         }
-        if (j == needle.len) return 1;
+        const unsigned char c = *t++;
+        if (c == '\0') return 0;
+        at = needle.next_[at + needle.class_of_[c]];
+        if (at == needle.match_) return 1;
     }
 }
 
@@ -271,8 +278,8 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     char filter[NTSRCH_QUERY_CAPACITY];
     trim_query(query, filter);
     ci_needle needle;
-    ci_needle_init(needle, filter);
-    const bool text_filter = needle.len != 0;
+    if (!needle.init(filter)) return out_of_memory();
+    const bool text_filter = !needle.empty();
     // Without a set no track is downloaded: stream URLs need not be read.
     const unsigned wanted = wanted_members(text_filter, dl.first != nullptr, sort_mode);
 

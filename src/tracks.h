@@ -17,19 +17,35 @@ class json_text;
 // Sign gives the order; A-Z fold to a-z, every other byte compares as its unsigned value.
 int ci_strcmp(const char *a, const char *b) noexcept;
 
-// Filter text prepared once per call for a search that never steps back in the text.
-struct ci_needle {
-    unsigned char text[NTSRCH_QUERY_CAPACITY]; // folded
-    // border[j]: length of the longest proper prefix of text[0..j] that also ends it
-    unsigned char border[NTSRCH_QUERY_CAPACITY];
-    size_t len;
+// Filter text prepared once per call as an automaton over its folded bytes, so the search
+// reads each text byte once whatever the needle.
+class ci_needle {
+  public:
+    ci_needle() = default;
+    ci_needle(const ci_needle &) = delete;
+    ci_needle &operator=(const ci_needle &) = delete;
+    ~ci_needle();
+
+    // needle: at most NTSRCH_QUERY_CAPACITY - 1 bytes, NUL-terminated. False when memory
+    // runs out.
+    bool init(const char *needle) noexcept;
+    bool empty() const noexcept { return len_ == 0; }
+
+    // 1 when the needle occurs in text ignoring ASCII case; an empty needle is always
+    // found. Time linear in the text.
+    friend int ci_contains(const char *text, const ci_needle &needle) noexcept;
+
+  private:
+    size_t len_ = 0;
+    unsigned char first_ = 0,
+                  case_bit_ = 0;       // a byte b may start a match: (b | case_bit_) == first_
+    unsigned char class_of_[256] = {}; // 0: a byte the needle does not hold
+    // The state after one more byte, for each state (bytes matched so far) and byte
+    // class, stored as the row offset state * classes so a step needs no multiplication.
+    uint16_t *next_ = nullptr;
+    uint16_t match_ = 0; // row offset of the state "all bytes matched"
 };
 
-// needle: at most NTSRCH_QUERY_CAPACITY - 1 bytes, NUL-terminated.
-void ci_needle_init(ci_needle &n, const char *needle) noexcept;
-
-// 1 when the needle occurs in text ignoring ASCII case; an empty needle is always found.
-// Time linear in the text whatever the needle.
 int ci_contains(const char *text, const ci_needle &needle) noexcept;
 
 // What the filter read from one kept track. Texts are borrowed from the parsed input and

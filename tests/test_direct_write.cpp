@@ -63,6 +63,17 @@ const std::vector<std::string> odd_values = {
         }() +
         "]}",
     R"({"t":true,"f":false,"n":null,"title":"x","title":"y"})",
+    "{\"values\":[" +
+        [] { // more values than one batch holds
+            std::string s(1, '0');
+            for (int i = 1; i < 5000; ++i) {
+                s += ',';
+                s += std::to_string(i * 7919 % 100003);
+                if (i % 3 == 0) s += ".5";
+            }
+            return s;
+        }() +
+        "]}",
 };
 
 struct Listing {
