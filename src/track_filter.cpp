@@ -52,12 +52,16 @@ bool ci_needle::init(const char *needle) noexcept {
 int ci_contains(const char *text, const ci_needle &needle) noexcept {
     if (needle.len_ == 0) return 1;
     const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
+    const unsigned char first = needle.first_, case_bit = needle.case_bit_;
     size_t at = 0; // row offset of the current state
     for (;;) {
         if (at == 0) {
-            // Most text bytes cannot start a match: skip them with one test each.
-            while (*t != '\0' && (*t | needle.case_bit_) != needle.first_)
+            // Most text bytes cannot start a match: skip them with one test each (the
+            // needle holds no NUL, so the terminator is among them).
+            while ((*t | case_bit) != first) {
+                if (*t == '\0') return 0;
                 ++t;
+            }
         }
         const unsigned char c = *t++;
         if (c == '\0') return 0;
