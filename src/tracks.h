@@ -34,6 +34,8 @@ class ci_needle {
     // 1 when the needle occurs in text ignoring ASCII case; an empty needle is always
     // found. Time linear in the text.
     friend int ci_contains(const char *text, const ci_needle &needle) noexcept;
+    friend int ci_contains_rest(const unsigned char *t, size_t at,
+                                const ci_needle &needle) noexcept;
 
   private:
     size_t len_ = 0;

@@ -231,4 +231,41 @@ TEST(FilterTextSearch, AgreesWithNaiveSearch) {
     }
 }
 
+// Long texts of nearly one letter keep the search away from its start state, where it
+// splits the rest of the text in two; needles cut around the middle cross the split.
+TEST(FilterTextSearch, LongTextsAgreeWithNaiveSearch) {
+    std::mt19937 rng(7);
+    std::vector<std::string> titles;
+    std::string json = "[";
+    for (int i = 0; i < 8; ++i) {
+        std::string t(2000 + rng() % 4000, 'a');
+        for (char &c : t)
+            if (rng() % 40 == 0) c = "AbBc"[rng() % 4];
+        titles.push_back(t);
+        json += (i ? ",{\"title\":\"" : "{\"title\":\"") + t + "\"}";
+    }
+    json += "]";
+    std::vector<std::string> needles;
+    for (size_t k : {1, 5, 40, 254})
+        for (char last : {'b', 'c', 'd'})
+            needles.push_back(std::string(k, 'a') + last);
+    for (const std::string &t : titles)
+        for (size_t at :
+             {size_t{300}, (t.size() + 256) / 2 - 20, (t.size() + 256) / 2 - 3, t.size() - 255}) {
+            needles.push_back(t.substr(at, 255));
+            needles.push_back(t.substr(at, 1 + rng() % 40));
+        }
+    for (const std::string &needle : needles) {
+        std::string want = "[";
+        for (const std::string &t : titles)
+            if (naive_contains(t, needle))
+                want += (want.size() > 1 ? ",{\"title\":\"" : "{\"title\":\"") + t + "\"}";
+        want += "]";
+        EXPECT_EQ(
+            take(ntsrch_filter_and_sort_tracks_json(json.c_str(), needle.c_str(), 0, nullptr, 0)),
+            want)
+            << "needle " << needle;
+    }
+}
+
 } // namespace
