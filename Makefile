@@ -116,12 +116,15 @@ test-packages: DEPS_JOB = packages
 test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
-# Module vs. yyjson-only floor, same run; see the "ratio" column.
+# Module vs. yyjson-only floors, same run (vs_copy, vs_direct columns), peak heap, and
+# instruction counts under callgrind.
 bench: DEPS_JOB = bench
 bench: deps
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF -DNTSRCH_BUILD_BENCH=ON
 	cmake --build $(BUILD)-bench
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
+	$(BUILD)-bench/bench/ntsrch_bench_peak
+	bench/callgrind-ratios $(BUILD)-bench
 
 clean:
 	rm -rf $(BUILD) build-* dist

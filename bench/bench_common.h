@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
-// Times the module's call and its yyjson-only floor in alternation inside one benchmark,
-// so machine noise hits both alike; reports both and their ratio.
+// Times the module's call and its yyjson-only floors in alternation inside one benchmark,
+// so machine noise hits all alike; reports each and the module's ratio to each.
 #ifndef NTSRCH_BENCH_COMMON_H
 #define NTSRCH_BENCH_COMMON_H
 
@@ -12,50 +12,40 @@
 #include <cstdlib>
 #include <cstring>
 
-template <class Lib, class Floor>
-void run_against_floor(benchmark::State &state, Lib &&lib, Floor &&floor) {
-    using clock = std::chrono::steady_clock;
-    double lib_ns = 0, floor_ns = 0;
-    for (auto _ : state) {
-        auto t0 = clock::now();
-        lib();
-        auto t1 = clock::now();
-        floor();
-        auto t2 = clock::now();
-        lib_ns += std::chrono::duration<double, std::nano>(t1 - t0).count();
-        floor_ns += std::chrono::duration<double, std::nano>(t2 - t1).count();
-    }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["lib_ms"] = lib_ns / n / 1e6;
-    state.counters["floor_ms"] = floor_ns / n / 1e6;
-    state.counters["ratio"] = floor_ns > 0 ? lib_ns / floor_ns : 0;
-}
-
-// lib and floor each return a malloc'd text; they must agree before their times mean
-// anything.
-template <class Lib, class Floor>
-void run_checked_against_floor(benchmark::State &state, Lib &&lib, Floor &&floor) {
+// lib and the copy floor return the same malloc'd text, which is checked before their
+// times mean anything; the direct floor writes the whole input back.
+template <class Lib, class CopyFloor, class DirectFloor>
+void run_against_floors(benchmark::State &state, Lib &&lib, CopyFloor &&copy_floor,
+                        DirectFloor &&direct_floor) {
     char *a = lib();
-    char *b = floor();
+    char *b = copy_floor();
     const bool same = a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
     ntsrch_free(a);
     std::free(b);
     if (!same) {
-        state.SkipWithError("module output differs from the floor's");
+        state.SkipWithError("module output differs from the copy floor's");
         return;
     }
-    run_against_floor(
-        state,
-        [&] {
-            char *s = lib();
-            benchmark::DoNotOptimize(s);
-            ntsrch_free(s);
-        },
-        [&] {
-            char *s = floor();
-            benchmark::DoNotOptimize(s);
-            std::free(s);
-        });
+    using clock = std::chrono::steady_clock;
+    double ns[3] = {0, 0, 0};
+    auto timed = [](double &total, auto &&call, void (*release)(void *)) {
+        const auto t0 = clock::now();
+        char *s = call();
+        benchmark::DoNotOptimize(s);
+        release(s);
+        total += std::chrono::duration<double, std::nano>(clock::now() - t0).count();
+    };
+    for (auto _ : state) {
+        timed(ns[0], lib, ntsrch_free);
+        timed(ns[1], copy_floor, std::free);
+        timed(ns[2], direct_floor, std::free);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["lib_ms"] = ns[0] / n / 1e6;
+    state.counters["copy_ms"] = ns[1] / n / 1e6;
+    state.counters["direct_ms"] = ns[2] / n / 1e6;
+    state.counters["vs_copy"] = ns[0] / ns[1];
+    state.counters["vs_direct"] = ns[0] / ns[2];
 }
 
 #endif

@@ -64,16 +64,6 @@ inline yyjson_doc *read(const char *s, size_t n) {
     return yyjson_read_opts(const_cast<char *>(s), n, 0, nullptr, nullptr);
 }
 
-// Element written alone in the writer's normal form.
-inline std::string write(yyjson_val *v) {
-    size_t n = 0;
-    char *s = yyjson_val_write(v, 0, &n);
-    check(s != nullptr, "reference writer ran out of memory");
-    std::string out(s, n);
-    std::free(s);
-    return out;
-}
-
 inline std::string show(const char *s) {
     return s ? std::string(s) : std::string("(null)");
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // ntsrch_filter_and_sort_tracks_json against a small reference model: the result must be
-// exactly the input objects that pass the filter, each in the writer's normal form, in the
-// order the sort mode defines (input order breaking every tie). This is stronger than a
-// subsequence-by-identity check: identity, membership and order are all compared.
+// exactly the input objects that pass the filter, in the order the sort mode defines (input
+// order breaking every tie), written byte for byte as a deep copy into a mutable document
+// would be. Identity, membership, order and the written form are all compared.
 //
 // Input: byte 0 sort mode (signed), byte 1 flags (bit 0 downloaded_only, bit 1 query
 // given, bit 2 downloaded list given), then tracks \0 query \0 downloaded.
@@ -148,12 +148,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     std::stable_sort(kept.begin(), kept.end(),
                      [mode](const Entry &l, const Entry &r) { return key_cmp(mode, l, r) < 0; });
-    std::string want = "[";
-    for (size_t k = 0; k < kept.size(); ++k) {
-        if (k) want += ',';
-        want += fz::write(kept[k].val);
-    }
-    want += ']';
+    // The kept values deep-copied into a mutable document and written as one: the
+    // module's direct writing must give the same bytes.
+    yyjson_mut_doc *copy = yyjson_mut_doc_new(nullptr);
+    yyjson_mut_val *arr = yyjson_mut_arr(copy);
+    yyjson_mut_doc_set_root(copy, arr);
+    for (const Entry &e : kept)
+        yyjson_mut_arr_append(arr, yyjson_val_mut_copy(copy, e.val));
+    char *written_copy = yyjson_mut_write(copy, 0, nullptr);
+    fz::check(written_copy != nullptr, "reference writer ran out of memory");
+    const std::string want = written_copy;
+    std::free(written_copy);
+    yyjson_mut_doc_free(copy);
     yyjson_doc_free(dl);
     yyjson_doc_free(doc);
     fz::check(got == want, "result differs from the kept objects in sort order",

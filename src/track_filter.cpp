@@ -2,6 +2,7 @@
 // Track list filter: keeps the track objects that match the filter text and the
 // downloaded switch, orders them and writes them back out as a compact JSON array.
 #include "internal.h"
+#include "json_text.h"
 #include "ntsrch.h"
 #include "tracks.h"
 
@@ -11,89 +12,173 @@
 
 namespace ntsrch {
 
-int ci_contains(const char *text, const char *needle) noexcept {
-    if (needle == nullptr || needle[0] == '\0') return 1;
-    if (text == nullptr || text[0] == '\0') return 0;
-    const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *n = reinterpret_cast<const unsigned char *>(needle);
-    // A letter matches itself with bit 5 set or cleared; any other byte only itself.
-    const unsigned char first = to_lower(n[0]);
-    const unsigned char case_bit = (first >= 'a' && first <= 'z') ? 0x20 : 0;
-    for (; *t != '\0'; ++t) {
-        if ((*t | case_bit) != first) continue;
-        size_t i = 1;
-        while (n[i] != '\0' && to_lower(t[i]) == to_lower(n[i]))
-            ++i;
-        if (n[i] == '\0') return 1;
-        if (t[i] == '\0') return 0; // what is left of the text is shorter than the needle
+ci_needle::~ci_needle() {
+    std::free(next_);
+}
+
+bool ci_needle::init(const char *needle) noexcept {
+    unsigned char text[NTSRCH_QUERY_CAPACITY];
+    size_t classes = 1;
+    for (len_ = 0; needle[len_] != '\0'; ++len_) {
+        const unsigned char c = to_lower(static_cast<unsigned char>(needle[len_]));
+        text[len_] = c;
+        if (class_of_[c] == 0) {
+            class_of_[c] = static_cast<unsigned char>(classes++);
+            if (c >= 'a' && c <= 'z') class_of_[c - ('a' - 'A')] = class_of_[c];
+        }
     }
+    if (len_ == 0) return true;
+    first_ = text[0];
+    case_bit_ = (first_ >= 'a' && first_ <= 'z') ? 0x20 : 0;
+    // At most 255 states below the match, each of at most 256 classes: every row offset
+    // fits in 16 bits.
+    next_ = static_cast<uint16_t *>(std::calloc(len_ * classes, sizeof *next_));
+    if (next_ == nullptr) return false;
+    const auto row = [classes](size_t state) { return static_cast<uint16_t>(state * classes); };
+    match_ = row(len_);
+    // State j moves as its longest proper border x does, except on the byte that extends
+    // the match; x itself follows the needle's bytes through the rows already built.
+    next_[class_of_[text[0]]] = row(1);
+    size_t x = 0; // row offset
+    for (size_t j = 1; j < len_; ++j) {
+        uint16_t *r = next_ + row(j);
+        std::memcpy(r, next_ + x, classes * sizeof *next_);
+        r[class_of_[text[j]]] = row(j + 1);
+        x = next_[x + class_of_[text[j]]];
+    }
+    return true;
+}
+
+namespace {
+
+// Steps without a return to the start state after which a text counts as adversarial.
+constexpr size_t long_run = 256;
+
+} // namespace
+
+// The rest of a text that keeps the automaton away from its start state: two halves run
+// side by side, the second from the start state and overlapping the first by the needle's
+// length less one, so no match across the split is missed. The two chains of dependent
+// table loads overlap in time, which halves the cost per byte.
+int ci_contains_rest(const unsigned char *t, size_t at, const ci_needle &needle) noexcept {
+    const uint16_t *next = needle.next_;
+    const unsigned char *class_of = needle.class_of_;
+    const size_t len = std::strlen(reinterpret_cast<const char *>(t));
+    const size_t half = len / 2;
+    const size_t end_a = half + needle.len_ - 1 < len ? half + needle.len_ - 1 : len;
+    const size_t both = end_a < len - half ? end_a : len - half;
+    size_t bt = 0, i = 0;
+    for (; i < both; ++i) {
+        at = next[at + class_of[t[i]]];
+        bt = next[bt + class_of[t[half + i]]];
+        if (at == needle.match_ || bt == needle.match_) return 1;
+    }
+    for (size_t k = i; k < end_a; ++k)
+        if ((at = next[at + class_of[t[k]]]) == needle.match_) return 1;
+    for (size_t k = half + i; k < len; ++k)
+        if ((bt = next[bt + class_of[t[k]]]) == needle.match_) return 1;
     return 0;
+}
+
+int ci_contains(const char *text, const ci_needle &needle) noexcept {
+    if (needle.len_ == 0) return 1;
+    const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
+    const unsigned char first = needle.first_, case_bit = needle.case_bit_;
+    size_t at = 0; // row offset of the current state
+    size_t run = 0;
+    for (;;) {
+        if (at == 0) {
+            // Most text bytes cannot start a match: skip them with one test each (the
+            // needle holds no NUL, so the terminator is among them).
+            while ((*t | case_bit) != first) {
+                if (*t == '\0') return 0;
+                ++t;
+            }
+            run = 0;
+        }
+        const unsigned char c = *t++;
+        if (c == '\0') return 0;
+        at = needle.next_[at + needle.class_of_[c]];
+        if (at == needle.match_) return 1;
+        if (++run == long_run) return ci_contains_rest(t, at, needle);
+    }
 }
 
 } // namespace ntsrch
 
 namespace {
 
-using ntsrch::track_entry;
+using ntsrch::kept_track;
 
-// The downloaded stream URLs: the parsed array, scanned element by element per track.
+// Length and last eight bytes of a URL in one word, zero-padded when shorter; equal URLs
+// give equal words.
+uint64_t url_key(const char *s, size_t len) noexcept {
+    uint64_t tail = 0;
+    std::memcpy(&tail, s + (len >= 8 ? len - 8 : 0), len >= 8 ? 8 : len);
+    return tail ^ (static_cast<uint64_t>(len) << 56);
+}
+
+// The downloaded stream URLs, scanned in list order for each track. When the list is a
+// flat array without NULs inside its strings (what a host sends), the scan runs over a
+// packed word per element, so a comparison is one load and one compare in a row of
+// words; the strings are read only where the words agree.
 struct downloaded_set {
     yyjson_val *first = nullptr; // null: no set
     size_t count = 0;
-    bool flat = false;    // elements are consecutive values
-    bool has_nul = false; // some string carries an escaped NUL before its end
-};
+    uint64_t *keys = nullptr; // null: scan the values themselves
 
-downloaded_set make_downloaded_set(yyjson_val *root) noexcept {
-    downloaded_set set;
-    if (!yyjson_is_arr(root) || yyjson_arr_size(root) == 0) return set;
-    set.first = unsafe_yyjson_get_first(root);
-    set.count = yyjson_arr_size(root);
-    set.flat = unsafe_yyjson_arr_is_flat(root);
-    yyjson_val *v = set.first;
-    for (size_t i = 0; i < set.count; ++i, v = unsafe_yyjson_get_next(v)) {
-        if (yyjson_is_str(v) && std::memchr(unsafe_yyjson_get_str(v), '\0', yyjson_get_len(v))) {
-            set.has_nul = true;
-            break;
+    downloaded_set() = default;
+    downloaded_set(const downloaded_set &) = delete;
+    downloaded_set &operator=(const downloaded_set &) = delete;
+    ~downloaded_set() { std::free(keys); }
+
+    // False only when memory runs out.
+    bool init(yyjson_val *root) noexcept {
+        if (!yyjson_is_arr(root) || yyjson_arr_size(root) == 0) return true;
+        first = unsafe_yyjson_get_first(root);
+        count = yyjson_arr_size(root);
+        if (!unsafe_yyjson_arr_is_flat(root)) return true;
+        for (size_t i = 0; i < count; ++i) {
+            yyjson_val *v = first + i;
+            if (yyjson_is_str(v) && std::memchr(v->uni.str, '\0', unsafe_yyjson_get_len(v)))
+                return true;
         }
+        keys = static_cast<uint64_t *>(std::malloc(count * sizeof *keys));
+        if (keys == nullptr) return false;
+        for (size_t i = 0; i < count; ++i) {
+            yyjson_val *v = first + i;
+            // Other types get a word that no URL gives: its length byte is beyond any.
+            keys[i] = yyjson_is_str(v) ? url_key(v->uni.str, unsafe_yyjson_get_len(v)) : 0;
+        }
+        return true;
     }
-    return set;
-}
 
-// Whether the set holds a string equal to url as NUL-terminated text (url_len is its
-// length up to the first NUL, at least 1). Without NULs inside the set's strings a stored
-// length must equal url_len, so almost every element is rejected by its tag alone.
-bool in_downloaded_set(const downloaded_set &set, const char *url, size_t url_len) noexcept {
-    if (set.first == nullptr) return false;
-    yyjson_val *v = set.first;
-    if (!set.has_nul) {
-        const uint64_t want = (static_cast<uint64_t>(url_len) << YYJSON_TAG_BIT) | YYJSON_TYPE_STR;
-        constexpr uint64_t mask = ~static_cast<uint64_t>(YYJSON_SUBTYPE_MASK);
-        // URLs of one service share their start and differ at the end: look there first.
-        uint64_t tail = 0;
-        const size_t tail_at = url_len >= 8 ? url_len - 8 : 0;
-        if (url_len >= 8) std::memcpy(&tail, url + tail_at, 8);
-        for (size_t i = 0; i < set.count; ++i, v = set.flat ? v + 1 : unsafe_yyjson_get_next(v)) {
-            if ((v->tag & mask) != want) continue;
-            const char *s = v->uni.str;
-            if (url_len >= 8) {
-                uint64_t t;
-                std::memcpy(&t, s + tail_at, 8);
-                if (t != tail) continue;
+    // Whether the set holds a string equal to url as NUL-terminated text (url_len is its
+    // length up to the first NUL, at least 1).
+    bool contains(const char *url, size_t url_len) const noexcept {
+        if (first == nullptr) return false;
+        if (keys != nullptr) {
+            const uint64_t want = url_key(url, url_len);
+            for (size_t i = 0; i < count; ++i) {
+                if (keys[i] != want) continue;
+                yyjson_val *v = first + i;
+                if (yyjson_is_str(v) && unsafe_yyjson_get_len(v) == url_len &&
+                    std::memcmp(v->uni.str, url, url_len) == 0)
+                    return true;
             }
-            if (std::memcmp(s, url, url_len) == 0) return true;
+            return false;
+        }
+        // Strings are stored with a terminator after their last byte, so s[url_len] is
+        // readable whenever the stored length is at least url_len.
+        yyjson_val *v = first;
+        for (size_t i = 0; i < count; ++i, v = unsafe_yyjson_get_next(v)) {
+            if (!yyjson_is_str(v) || unsafe_yyjson_get_len(v) < url_len) continue;
+            const char *s = v->uni.str;
+            if (s[url_len] == '\0' && std::memcmp(s, url, url_len) == 0) return true;
         }
         return false;
     }
-    // Strings are stored with a terminator after their last byte, so s[url_len] is
-    // readable whenever the stored length is at least url_len.
-    for (size_t i = 0; i < set.count; ++i, v = unsafe_yyjson_get_next(v)) {
-        if (!yyjson_is_str(v) || unsafe_yyjson_get_len(v) < url_len) continue;
-        const char *s = v->uni.str;
-        if (s[url_len] == '\0' && std::memcmp(s, url, url_len) == 0) return true;
-    }
-    return false;
-}
+};
 
 // Truncated toward zero; anything outside the signed 64-bit range (NaN included) gives the
 // smallest value, without an out-of-range float-to-integer conversion.
@@ -102,43 +187,35 @@ int64_t published_from(double d) noexcept {
     return INT64_MIN;
 }
 
-// The first member of each name, by exact key.
+enum member : unsigned { TITLE, ARTIST, STREAM_URL, DURATION, PUBLISHED, MEMBER_COUNT };
+
+// The first member of each wanted name, by exact key; the scan stops once all are found,
+// and only keys of a wanted name's length are compared.
 struct track_members {
-    yyjson_val *title = nullptr, *artist = nullptr, *stream_url = nullptr, *duration = nullptr,
-               *published = nullptr;
+    yyjson_val *at[MEMBER_COUNT] = {};
 };
 
-track_members find_members(yyjson_val *obj) noexcept {
+// The member each key length can name; a key of any other length costs one look here.
+constexpr unsigned char member_of_length[] = {
+    MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, TITLE,
+    ARTIST,       MEMBER_COUNT, DURATION,     STREAM_URL,   MEMBER_COUNT, MEMBER_COUNT,
+    MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, PUBLISHED};
+constexpr const char *member_names[MEMBER_COUNT] = {"title", "artist", "streamURL", "duration",
+                                                    "publishTimestamp"};
+
+track_members find_members(yyjson_val *obj, unsigned wanted) noexcept {
     track_members m;
-    int missing = 5;
     size_t count = unsafe_yyjson_get_len(obj);
     yyjson_val *key = count != 0 ? unsafe_yyjson_get_first(obj) : nullptr;
-    for (; count != 0 && missing != 0; --count, key = unsafe_yyjson_get_next(key + 1)) {
-        const char *k = unsafe_yyjson_get_str(key);
-        yyjson_val **slot = nullptr;
-        switch (unsafe_yyjson_get_len(key)) {
-        case 5:
-            if (std::memcmp(k, "title", 5) == 0) slot = &m.title;
-            break;
-        case 6:
-            if (std::memcmp(k, "artist", 6) == 0) slot = &m.artist;
-            break;
-        case 8:
-            if (std::memcmp(k, "duration", 8) == 0) slot = &m.duration;
-            break;
-        case 9:
-            if (std::memcmp(k, "streamURL", 9) == 0) slot = &m.stream_url;
-            break;
-        case 16:
-            if (std::memcmp(k, "publishTimestamp", 16) == 0) slot = &m.published;
-            break;
-        default:
-            break;
-        }
-        if (slot != nullptr && *slot == nullptr) {
-            *slot = key + 1;
-            --missing;
-        }
+    for (; count != 0 && wanted != 0; --count, key = unsafe_yyjson_get_next(key + 1)) {
+        const size_t len = unsafe_yyjson_get_len(key);
+        if (len >= sizeof member_of_length) continue;
+        const unsigned which = member_of_length[len];
+        if (which == MEMBER_COUNT || (wanted & 1u << which) == 0 ||
+            std::memcmp(unsafe_yyjson_get_str(key), member_names[which], len) != 0)
+            continue;
+        m.at[which] = key + 1;
+        wanted &= ~(1u << which);
     }
     return m;
 }
@@ -161,29 +238,45 @@ void trim_query(const char *query, char (&buf)[NTSRCH_QUERY_CAPACITY]) noexcept 
         buf[--n] = '\0';
 }
 
-// Everything a call holds; released together on every path.
-struct call_state {
-    yyjson_doc *tracks = nullptr;
-    yyjson_doc *downloaded = nullptr;
-    void *work = nullptr;
-    yyjson_mut_doc *out = nullptr;
-
-    call_state() = default;
-    call_state(const call_state &) = delete;
-    call_state &operator=(const call_state &) = delete;
-    ~call_state() {
-        std::free(work);
-        yyjson_doc_free(downloaded);
-        yyjson_doc_free(tracks);
-        yyjson_mut_doc_free(out);
+// Which members the filter and the order read; the rest are never looked up.
+unsigned wanted_members(bool text_filter, bool have_set, int sort_mode) noexcept {
+    unsigned w = have_set ? 1u << STREAM_URL : 0;
+    switch (static_cast<unsigned>(sort_mode)) {
+    case NTSRCH_SORT_TITLE_ASC:
+        w |= 1u << TITLE;
+        break;
+    case NTSRCH_SORT_ARTIST_ASC:
+        w |= 1u << TITLE | 1u << ARTIST;
+        break;
+    case NTSRCH_SORT_NEWEST_FIRST:
+        w |= 1u << PUBLISHED;
+        break;
+    case NTSRCH_SORT_SHORTEST_FIRST:
+        w |= 1u << DURATION;
+        break;
+    default:
+        break;
     }
-};
+    return text_filter ? w | 1u << TITLE | 1u << ARTIST : w;
+}
 
 // Lack of memory after the input parsed: nothing partial is returned.
 char *out_of_memory() noexcept {
     ntsrch::clear_error();
     return nullptr;
 }
+
+struct doc_holder {
+    yyjson_doc *doc = nullptr;
+    doc_holder() = default;
+    doc_holder(const doc_holder &) = delete;
+    doc_holder &operator=(const doc_holder &) = delete;
+    ~doc_holder() { release(); }
+    void release() noexcept {
+        yyjson_doc_free(doc);
+        doc = nullptr;
+    }
+};
 
 } // namespace
 
@@ -195,11 +288,11 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
         set_error("null tracks_json");
         return nullptr;
     }
-    call_state st;
+    doc_holder tracks;
     // Without flags the reader copies the text and never writes to it.
-    st.tracks = yyjson_read_opts(const_cast<char *>(tracks_json), std::strlen(tracks_json), 0,
-                                 nullptr, nullptr);
-    yyjson_val *root = yyjson_doc_get_root(st.tracks);
+    const size_t tracks_len = std::strlen(tracks_json);
+    tracks.doc = yyjson_read_opts(const_cast<char *>(tracks_json), tracks_len, 0, nullptr, nullptr);
+    yyjson_val *root = yyjson_doc_get_root(tracks.doc);
     if (!yyjson_is_arr(root)) {
         set_error("tracks_json must be array");
         return nullptr;
@@ -208,80 +301,53 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     // The flag only shows through these two settings; otherwise the list is not read.
     const bool want_downloaded =
         downloaded_only != 0 || static_cast<unsigned>(sort_mode) == NTSRCH_SORT_DOWNLOADED_FIRST;
+    doc_holder downloaded;
     downloaded_set dl;
     if (want_downloaded && downloaded_json != nullptr && downloaded_json[0] != '\0') {
         yyjson_read_err err;
-        st.downloaded = yyjson_read_opts(const_cast<char *>(downloaded_json),
-                                         std::strlen(downloaded_json), 0, nullptr, &err);
+        downloaded.doc = yyjson_read_opts(const_cast<char *>(downloaded_json),
+                                          std::strlen(downloaded_json), 0, nullptr, &err);
         // An unusable list is no set, but a reader out of memory must not pass as one.
-        if (st.downloaded == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
+        if (downloaded.doc == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
             return out_of_memory();
-        dl = make_downloaded_set(yyjson_doc_get_root(st.downloaded));
+        if (!dl.init(yyjson_doc_get_root(downloaded.doc))) return out_of_memory();
     }
 
     char filter[NTSRCH_QUERY_CAPACITY];
     trim_query(query, filter);
+    ci_needle needle;
+    if (!needle.init(filter)) return out_of_memory();
+    const bool text_filter = !needle.empty();
+    // Without a set no track is downloaded: stream URLs need not be read.
+    const unsigned wanted = wanted_members(text_filter, dl.first != nullptr, sort_mode);
 
-    const size_t n = yyjson_arr_size(root);
-    size_t kept = 0;
-    yyjson_val **order = nullptr;
-    if (n != 0) {
-        // One block: the working list, then the ordering scratch.
-        const size_t per = sizeof(track_entry) + order_scratch_size(1);
-        if (n > SIZE_MAX / per) return out_of_memory();
-        st.work = std::malloc(n * per);
-        if (st.work == nullptr) return out_of_memory();
-        track_entry *list = static_cast<track_entry *>(st.work);
-        void *scratch = list + n;
-
-        yyjson_val *elem = unsafe_yyjson_get_first(root);
-        for (size_t i = 0; i < n; ++i, elem = unsafe_yyjson_get_next(elem)) {
+    json_text out;
+    {
+        track_order order(sort_mode);
+        size_t i, max;
+        yyjson_val *elem;
+        yyjson_arr_foreach(root, i, max, elem) {
             if (!yyjson_is_obj(elem)) continue;
-            const track_members m = find_members(elem);
-            const char *title = text_of(m.title);
-            const char *artist = text_of(m.artist);
-            if (filter[0] != '\0' && !ci_contains(title, filter) && !ci_contains(artist, filter))
+            const track_members m = find_members(elem, wanted);
+            kept_track t{elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
+            if (text_filter && !ci_contains(t.title, needle) && !ci_contains(t.artist, needle))
                 continue;
-            int32_t downloaded = 0;
-            if (want_downloaded && yyjson_is_str(m.stream_url)) {
-                const char *url = unsafe_yyjson_get_str(m.stream_url);
-                const size_t url_len = std::strlen(url);
-                downloaded = url_len != 0 && in_downloaded_set(dl, url, url_len) ? 1 : 0;
+            yyjson_val *url = m.at[STREAM_URL];
+            if (yyjson_is_str(url)) {
+                const size_t url_len = std::strlen(unsafe_yyjson_get_str(url));
+                t.downloaded = url_len != 0 && dl.contains(unsafe_yyjson_get_str(url), url_len);
             }
-            if (downloaded_only != 0 && downloaded == 0) continue;
-
-            track_entry &e = list[kept++];
-            e.source = elem;
-            e.title = title;
-            e.artist = artist;
-            e.duration = yyjson_is_num(m.duration) ? unsafe_yyjson_get_num(m.duration) : 0.0;
-            e.published =
-                yyjson_is_num(m.published) ? published_from(unsafe_yyjson_get_num(m.published)) : 0;
-            e.downloaded = downloaded;
-            e.index = i;
+            if (downloaded_only != 0 && !t.downloaded) continue;
+            if (yyjson_is_num(m.at[DURATION])) t.duration = unsafe_yyjson_get_num(m.at[DURATION]);
+            if (yyjson_is_num(m.at[PUBLISHED]))
+                t.published = published_from(unsafe_yyjson_get_num(m.at[PUBLISHED]));
+            if (!order.add(t)) return out_of_memory();
         }
-        order = order_tracks(list, kept, sort_mode, scratch);
+        downloaded.release(); // done with before the result grows
+        if (!order.write(root, tracks_len, out)) return out_of_memory();
     }
-
-    st.out = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *arr = yyjson_mut_arr(st.out);
-    if (arr == nullptr) return out_of_memory();
-    yyjson_mut_doc_set_root(st.out, arr);
-    for (size_t k = 0; k < kept; ++k) {
-        yyjson_mut_val *copy = yyjson_val_mut_copy(st.out, order[k]);
-        if (copy == nullptr) return out_of_memory();
-        yyjson_mut_arr_append(arr, copy);
-    }
-
-    // The copies own their bytes: the inputs can go before the text is written.
-    std::free(st.work);
-    st.work = nullptr;
-    yyjson_doc_free(st.downloaded);
-    st.downloaded = nullptr;
-    yyjson_doc_free(st.tracks);
-    st.tracks = nullptr;
-
-    char *text = yyjson_mut_write_opts(st.out, 0, nullptr, nullptr, nullptr);
+    tracks.release();
+    char *text = out.release();
     if (text == nullptr) return out_of_memory();
     clear_error();
     return text;

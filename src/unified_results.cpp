@@ -1,61 +1,55 @@
 // SPDX-License-Identifier: MIT
 // Unified search results: the root "tracks" and the catalogue's "albums" and "artists"
-// regrouped into {"localCount","catalogueCount","local","catalogue"}.
+// regrouped into {"localCount","catalogueCount","local","catalogue"}. The arrays are
+// written straight from the parsed input, each in one piece.
 #include "internal.h"
+#include "json_text.h"
 #include "ntsrch.h"
 
 #include <yyjson.h>
 
+#include <charconv>
 #include <cstring>
 
 namespace {
 
 // yyjson_obj_getn compares the key length, then the bytes, and stops at the first match,
-// so a repeated key resolves to its first member.
-yyjson_val *first_member(yyjson_val *obj, const char *key) noexcept {
-    return yyjson_obj_getn(obj, key, std::strlen(key));
+// so a repeated key resolves to its first member. Null unless that member is an array.
+yyjson_val *array_member(yyjson_val *obj, const char *key) noexcept {
+    yyjson_val *v = yyjson_obj_getn(obj, key, std::strlen(key));
+    return yyjson_is_arr(v) ? v : nullptr;
 }
 
-// Appends a deep copy of every element of src, when src is an array, to dst. False only
-// when memory ran out.
-bool append_copies(yyjson_mut_doc *doc, yyjson_mut_val *dst, yyjson_val *src) noexcept {
-    if (!yyjson_is_arr(src)) return true;
-    size_t idx, max;
-    yyjson_val *elem;
-    yyjson_arr_foreach(src, idx, max, elem) {
-        yyjson_mut_val *copy = yyjson_val_mut_copy(doc, elem);
-        if (copy == nullptr || !yyjson_mut_arr_append(dst, copy)) return false;
-    }
-    return true;
+size_t size_of(yyjson_val *arr) noexcept {
+    return arr != nullptr ? unsafe_yyjson_get_len(arr) : 0;
 }
 
-// Builds the whole output document, or null when any allocation fails: a result that
-// silently lacks members or elements would pass lost data off as success.
-yyjson_mut_doc *build_output(yyjson_val *root) noexcept {
-    yyjson_mut_doc *out = yyjson_mut_doc_new(nullptr);
-    if (out == nullptr) return nullptr;
-    yyjson_mut_val *obj = yyjson_mut_obj(out);
-    yyjson_mut_val *local = yyjson_mut_arr(out);
-    yyjson_mut_val *catalogue = yyjson_mut_arr(out);
-    bool ok = obj != nullptr && local != nullptr && catalogue != nullptr &&
-              append_copies(out, local, first_member(root, "tracks"));
-    if (ok) {
-        yyjson_val *cat = first_member(root, "catalogue");
-        if (yyjson_is_obj(cat)) {
-            ok = append_copies(out, catalogue, first_member(cat, "albums")) &&
-                 append_copies(out, catalogue, first_member(cat, "artists"));
-        }
+// "name":count, as the writer prints an unsigned integer.
+bool put_count(ntsrch::json_text &out, const char *name, size_t count) noexcept {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
+    return out.put(name, std::strlen(name)) && out.put(digits, static_cast<size_t>(end - digits));
+}
+
+bool put_items(ntsrch::json_text &out, yyjson_val *arr) noexcept {
+    return arr == nullptr || out.items_of(arr);
+}
+
+// The whole result, or false when any allocation fails: a result that silently lacks
+// members or elements would pass lost data off as success.
+bool write_output(yyjson_val *root, ntsrch::json_text &out) noexcept {
+    yyjson_val *local = array_member(root, "tracks");
+    yyjson_val *albums = nullptr, *artists = nullptr;
+    yyjson_val *cat = yyjson_obj_getn(root, "catalogue", 9);
+    if (yyjson_is_obj(cat)) {
+        albums = array_member(cat, "albums");
+        artists = array_member(cat, "artists");
     }
-    ok = ok && yyjson_mut_obj_add_uint(out, obj, "localCount", yyjson_mut_arr_size(local)) &&
-         yyjson_mut_obj_add_uint(out, obj, "catalogueCount", yyjson_mut_arr_size(catalogue)) &&
-         yyjson_mut_obj_add_val(out, obj, "local", local) &&
-         yyjson_mut_obj_add_val(out, obj, "catalogue", catalogue);
-    if (!ok) {
-        yyjson_mut_doc_free(out);
-        return nullptr;
-    }
-    yyjson_mut_doc_set_root(out, obj);
-    return out;
+    return put_count(out, "{\"localCount\":", size_of(local)) &&
+           put_count(out, ",\"catalogueCount\":", size_of(albums) + size_of(artists)) &&
+           out.put(",\"local\":", 9) && out.open('[') && put_items(out, local) && out.close(']') &&
+           out.put(",\"catalogue\":", 13) && out.open('[') && put_items(out, albums) &&
+           put_items(out, artists) && out.put("]}", 2);
 }
 
 } // namespace
@@ -76,14 +70,9 @@ extern "C" NTSRCH_API char *ntsrch_normalize_unified_results_json(const char *js
         ntsrch::set_error("invalid search json");
         return nullptr;
     }
-    yyjson_mut_doc *out = build_output(root);
-    // The copies own their bytes, so the input can go before the output is written.
+    ntsrch::json_text out;
+    const bool ok = write_output(root, out);
     yyjson_doc_free(in);
-    char *text = nullptr;
-    if (out != nullptr) {
-        text = yyjson_mut_write_opts(out, YYJSON_WRITE_NOFLAG, nullptr, nullptr, nullptr);
-        yyjson_mut_doc_free(out);
-    }
     ntsrch::clear_error();
-    return text;
+    return ok ? out.release() : nullptr;
 }
