@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 """Runs the README as a newcomer would: every shell block in order, from the repository's
-top folder, in a clean environment (only PATH, HOME and LANG, nothing the README does not
-show). Code examples whose first line names a file (`/* app.c */`, `# app.py`,
+top folder, in a clean environment (only PATH, HOME, LANG and the machine's proxy and CA
+settings, nothing the README does not show). Code examples whose first line names a file (`/* app.c */`, `# app.py`,
 `// app.js`) are written to that file first, so the shell blocks after them can build and
 run them exactly as shown. A ```text block right after a shell block is its expected
 output: each of its lines must appear in the block's output (standard output and error
@@ -83,6 +83,10 @@ def main() -> int:
     home = tempfile.mkdtemp(prefix="ntsrch-readme-home-")
     env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
            "HOME": home, "LANG": "C.UTF-8"}
+    # How this machine reaches the network (proxies, extra CA certificates) belongs to the
+    # machine, not to the README: npm needs it to fetch koffi.
+    env.update({k: v for k, v in os.environ.items() if k.lower().endswith("_proxy")
+                or k in ("NODE_EXTRA_CA_CERTS", "SSL_CERT_FILE", "SSL_CERT_DIR")})
     out = open(os.path.join(results, "readme.txt"), "w", encoding="utf-8")
     failed = 0
     for b in parse(readme):
