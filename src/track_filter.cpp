@@ -200,8 +200,22 @@ constexpr unsigned char member_of_length[] = {
     MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, TITLE,
     ARTIST,       MEMBER_COUNT, DURATION,     STREAM_URL,   MEMBER_COUNT, MEMBER_COUNT,
     MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, MEMBER_COUNT, PUBLISHED};
-constexpr const char *member_names[MEMBER_COUNT] = {"title", "artist", "streamURL", "duration",
-                                                    "publishTimestamp"};
+
+// Fixed-size compares, which the compiler turns into a few word loads instead of a call.
+bool has_name(unsigned which, const char *key) noexcept {
+    switch (which) {
+    case TITLE:
+        return std::memcmp(key, "title", 5) == 0;
+    case ARTIST:
+        return std::memcmp(key, "artist", 6) == 0;
+    case STREAM_URL:
+        return std::memcmp(key, "streamURL", 9) == 0;
+    case DURATION:
+        return std::memcmp(key, "duration", 8) == 0;
+    default:
+        return std::memcmp(key, "publishTimestamp", 16) == 0;
+    }
+}
 
 track_members find_members(yyjson_val *obj, unsigned wanted) noexcept {
     track_members m;
@@ -212,7 +226,7 @@ track_members find_members(yyjson_val *obj, unsigned wanted) noexcept {
         if (len >= sizeof member_of_length) continue;
         const unsigned which = member_of_length[len];
         if (which == MEMBER_COUNT || (wanted & 1u << which) == 0 ||
-            std::memcmp(unsafe_yyjson_get_str(key), member_names[which], len) != 0)
+            !has_name(which, unsafe_yyjson_get_str(key)))
             continue;
         m.at[which] = key + 1;
         wanted &= ~(1u << which);
