@@ -7,6 +7,9 @@ NTSRCH := $(BUILD)/ntsrch
 CMAKE_FLAGS ?=
 # Where a test stage leaves its result files (scripts/test-stages reads them).
 RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
+# Tests run side by side: each is its own process with its own temporary files, and
+# process start-up (large under the sanitizers) dominates most of them.
+TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
 	test-fuzz fuzz build-asan test-readme test-cross packages test-packages
@@ -39,7 +42,7 @@ test: deps
 test-unit: DEPS_JOB = test
 test-unit: build
 	@mkdir -p $(RESULTS)
-	ctest --test-dir $(BUILD) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
+	ctest --test-dir $(BUILD) -j $(TEST_JOBS) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
 # Every shell block and example of the README, run as written from a clean environment.
 test-readme:
@@ -70,7 +73,7 @@ build-asan: deps
 
 test-asan: build-asan
 	@mkdir -p $(RESULTS)
-	ctest --test-dir $(BUILD)-asan --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
+	ctest --test-dir $(BUILD)-asan -j $(TEST_JOBS) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
 test-tsan: DEPS_JOB = test
 test-tsan: deps
