@@ -12,7 +12,7 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan test-readme test-cross packages test-packages
+	test-fuzz fuzz build-asan test-readme test-cross packages test-packages wasm
 
 all: build
 
@@ -97,13 +97,19 @@ test-fuzz: build-asan
 	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
 	done
 
-# Windows x64 (under wine), Linux arm64 and s390x (under qemu), each in $(BUILD)-TARGET, and
+# Windows x64 (under wine), Linux arm64 and s390x (under qemu), WebAssembly (under Node),
+# each in $(BUILD)-TARGET, and
 # the names CMake would give the module on macOS (configure only);
 # CROSS_TARGETS=... runs a subset. One JUnit file per target.
-CROSS_TARGETS ?= windows arm64 s390x macos
+CROSS_TARGETS ?= windows arm64 s390x wasm macos
 test-cross: DEPS_JOB = cross
 test-cross: deps
 	BUILD=$(BUILD) scripts/test-cross $(RESULTS) $(CROSS_TARGETS)
+
+# The module as WebAssembly: $(BUILD)-wasm/nortavel-nortaveltune-search-client.wasm.
+wasm: DEPS_JOB = cross
+wasm: deps
+	wasm/build.sh $(BUILD)-wasm
 
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.
 fuzz:

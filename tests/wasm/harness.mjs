@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+// Table runner for the WebAssembly checks: one "pass NAME" / "fail NAME: why" line per row,
+// the form scripts/test-stages counts; the exit status is 1 when any row failed.
+export async function run(group, rows, check) {
+    let failed = 0;
+    for (const row of rows) {
+        const name = `wasm ${group}: ${row.name}`;
+        try {
+            await check(row);
+            console.log(`pass ${name}`);
+        } catch (err) {
+            failed += 1;
+            console.log(`fail ${name}: ${String(err && err.stack ? err.stack : err).split('\n').slice(0, 4).join(' | ')}`);
+        }
+    }
+    if (failed) process.exitCode = 1;
+    return failed;
+}
+
+export function equal(actual, expected, what = 'value') {
+    const a = typeof actual === 'string' ? actual : JSON.stringify(actual);
+    const e = typeof expected === 'string' ? expected : JSON.stringify(expected);
+    if (a !== e) throw new Error(`${what}: got ${a.slice(0, 300)}, want ${e.slice(0, 300)}`);
+}
