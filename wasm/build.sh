@@ -5,6 +5,7 @@
 # <compare>; LLVM 14's has not), linked as a reactor with no entry point. The exports are
 # the eight functions, the memory, malloc/free for the host to pass text in, and
 # _initialize; nothing is imported, so any WebAssembly runtime runs it without WASI.
+# $OUT_DIR/js/ gets the JavaScript binding with the module, laid out as in the npm package.
 # Needs `scripts/install-deps cross`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,4 +48,10 @@ exports=(ntsrch_version ntsrch_abi_version ntsrch_last_error ntsrch_free ntsrch_
   /usr/lib/wasm32-wasi/crt1-reactor.o "${objs[@]}" -lc++ -lc++abi -lc \
   "$llvm/lib/clang/19/lib/wasi/libclang_rt.builtins-wasm32.a" \
   "${exports[@]/#/--export=}" -o "$out/nortavel-nortaveltune-search-client.wasm"
+# The JavaScript binding beside the module, as the npm package's wasm/ folder holds it.
+rules=${NTSRCH_RULES_JS:-bindings/node/rules.js}
+mkdir -p "$out/js"
+cp bindings/wasm/ntsrch-wasm.mjs bindings/wasm/worker.mjs bindings/wasm/index.d.ts \
+  "$out/nortavel-nortaveltune-search-client.wasm" "$out/js/"
+node wasm/esm-rules.cjs "$rules" "$out/js/rules.mjs"
 echo "$out/nortavel-nortaveltune-search-client.wasm: $(stat -c %s "$out/nortavel-nortaveltune-search-client.wasm") bytes"
