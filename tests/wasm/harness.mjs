@@ -4,7 +4,7 @@
 export async function run(group, rows, check) {
     let failed = 0;
     for (const row of rows) {
-        const name = `wasm ${group}: ${row.name}`;
+        const name = `wasm ${group}: ${row.name ?? row[0]}`;
         try {
             await check(row);
             console.log(`pass ${name}`);
