@@ -11,7 +11,25 @@ if ! nice wasm/build.sh "$tree"; then
   echo "fail wasm: build" >>"$result"
   exit 1
 fi
+# The checks that compare with the native module need its tree; build what they use.
+if [ -n "$native" ] && [ ! -f "$native/nortavel-nortaveltune-search-client.so" ]; then
+  { [ -f "$native/CMakeCache.txt" ] || cmake -S . -B "$native" -G Ninja >/dev/null; } &&
+    nice cmake --build "$native" --target ntsrch ntsrch_tool >/dev/null ||
+    echo "fail wasm: native tree $native for the comparisons" >>"$result"
+fi
 rc=0
+tsc=bindings/node/node_modules/.bin/tsc
+if [ -x "$tsc" ]; then
+  if "$tsc" --strict --noEmit --target es2022 --module es2022 --moduleResolution bundler \
+    --lib es2022,dom tests/wasm/types.ts; then
+    echo "pass wasm types: index.d.ts under tsc --strict" >>"$result"
+  else
+    echo "fail wasm types: index.d.ts under tsc --strict" >>"$result"
+    rc=1
+  fi
+else
+  echo "skip wasm types: no TypeScript (npm ci in bindings/node)" >>"$result"
+fi
 for t in tests/wasm/*.test.mjs; do
   out=$(nice node "$t" "$wasm" "$native" 2>&1) || rc=1
   echo "$out"

@@ -107,7 +107,10 @@ function same(a, b) {
     return a.length === b.length && Buffer.compare(Buffer.from(a.buffer, a.byteOffset, a.length), Buffer.from(b.buffer, b.byteOffset, b.length)) === 0;
 }
 
-if (!existsSync(so)) {
+const koffiDir = join(here, '../../bindings/node/node_modules/koffi');
+if (!existsSync(koffiDir)) {
+    console.log('skip wasm differential: no koffi (npm ci in bindings/node)');
+} else if (!existsSync(so)) {
     console.log(`skip wasm differential: no native module at ${so}`);
 } else {
     const native = nativeSide();

@@ -26,7 +26,10 @@ function probeRun(module, how) {
     return spawnSync(process.execPath, [probe, so, module, tracks, how], { encoding: 'utf8' });
 }
 
-if (!existsSync(so)) {
+const koffiDir = join(here, '../../bindings/node/node_modules/koffi');
+if (!existsSync(koffiDir)) {
+    console.log('skip wasm mix: no koffi (npm ci in bindings/node)');
+} else if (!existsSync(so)) {
     console.log(`skip wasm mix: no native module at ${so}`);
 } else {
     await run('mix', [
