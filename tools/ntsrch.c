@@ -300,7 +300,9 @@ static void help(void) {
                "  --downloaded-only   filter: keep downloaded tracks only\n"
                "  --sort ORDER        filter: none (input order, the default), title, artist,\n"
                "                      newest, shortest or downloaded\n"
-               "  --module PATH       load the module from PATH\n"
+               "  --module PATH       load the module from PATH; a name without a slash is\n"
+               "                      looked up on the system's library search path, so\n"
+               "                      write ./NAME for a file in the current folder\n"
                "  -h, --help          print this help and exit\n"
                "  --version           print the tool's and the module's versions and exit\n"
                "\n"
@@ -311,9 +313,9 @@ static void help(void) {
                "\n"
                "Exit status:\n"
                "  0  success\n"
-               "  1  the module refused the input (its message is printed), out of memory,\n"
-               "     a file could not be read, the output could not be written, or the\n"
-               "     self-test failed\n"
+               "  1  the module refused the input (FILE: its message is printed), a file\n"
+               "     holds a NUL byte, out of memory, a file could not be read, the output\n"
+               "     could not be written (the reason is printed), or the self-test failed\n"
                "  2  usage error, or no usable module could be loaded\n",
                MODULE_FILE, NTSRCH_TOOL_LIBDIR);
 }
