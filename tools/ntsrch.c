@@ -195,17 +195,16 @@ static int has_separator(const char *path) {
 /* A name chosen by the user that has no folder part is not looked for where the user may
  * expect it (the current folder); say where it was looked for. */
 static void explain_bare_name(const char *name) {
+#ifdef _WIN32
+    const char *where = "in this program's and the system's folders (LoadLibrary's search)";
+#else
+    const char *where = "on the system library search path (dlopen's search)";
+#endif
     if (has_separator(name)) return;
     fprintf(stderr,
-            "ntsrch: '%s' has no folder part, so it is looked up on the %s, "
+            "ntsrch: '%s' has no folder part, so it is looked up %s, "
             "not in the current folder; use ./%s to load the file in the current folder\n",
-            name,
-#ifdef _WIN32
-            "application's and the system's folders (LoadLibrary's search)",
-#else
-            "system library search path (dlopen's search)",
-#endif
-            name);
+            name, where, name);
 }
 
 /* --module or $NTSRCH_MODULE name the one module to use; otherwise beside this program, in
