@@ -429,19 +429,50 @@ static class NtsrchCheck
 
         Check("async.caller_keeps_running", () =>
         {
-            // 100k tracks: the call takes far longer than returning from FilterTracksAsync.
             var big = new StringBuilder("[");
             for (int i = 0; i < 100000; i++)
                 big.Append(i == 0 ? "" : ",").Append("{\"title\":\"t").Append(99999 - i).Append("\",\"streamURL\":\"u\"}");
             big.Append(']');
             string text = big.ToString();
-            Task<byte[]> task = Module.FilterTracksBytesAsync(text, null, false, null, SortMode.TitleAsc);
-            if (task.IsCompleted)
-                return "the call was done before the Task was returned";
-            int ticks = 0;
-            while (!task.Wait(1))
-                ticks++;
-            return ticks > 0 && task.Result.Length == Utf8(text).Length ? null : "ticks " + ticks + ", " + task.Result.Length + " bytes";
+            // Every pool thread held: the call can only have started on the caller's thread.
+            int minWorkers, minIo, maxWorkers, maxIo;
+            ThreadPool.GetMinThreads(out minWorkers, out minIo);
+            ThreadPool.GetMaxThreads(out maxWorkers, out maxIo);
+            int held = Math.Max(minWorkers, 1);
+            if (!ThreadPool.SetMaxThreads(held, maxIo))
+                return "cannot bound the thread pool to " + held;
+            var gate = new ManualResetEventSlim(false);
+            try
+            {
+                var started = new CountdownEvent(held);
+                for (int i = 0; i < held; i++)
+                    Task.Run(() => { started.Signal(); gate.Wait(); });
+                started.Wait();
+                // A call that blocked its caller would wait for the gate forever: open it late.
+                new Thread(() => { if (!gate.Wait(10000)) gate.Set(); }) { IsBackground = true }.Start();
+                try
+                {
+                    Module.SearchUrl("   ");
+                }
+                catch (NtsrchException)
+                {
+                }
+                Task<byte[]> task = Module.FilterTracksBytesAsync(text, null, false, null, SortMode.TitleAsc);
+                bool doneAtReturn = task.IsCompleted;
+                gate.Set();
+                int length = task.Result.Length;
+                if (doneAtReturn)
+                    return "the call was done before the Task was returned";
+                if (length != Utf8(text).Length)
+                    return length + " bytes, want " + Utf8(text).Length;
+                // A successful call empties the last-error text of the thread that made it.
+                return Module.LastError == "empty query" ? null : "the call ran on the caller's thread";
+            }
+            finally
+            {
+                gate.Set();
+                ThreadPool.SetMaxThreads(maxWorkers, maxIo);
+            }
         });
     }
 }
