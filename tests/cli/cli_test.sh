@@ -151,15 +151,17 @@ expect env-module-missing 2 err "  \$NTSRCH_MODULE, $tmp/none.so: " -- env NTSRC
 expect env-module-used 1 err 'ntsrch: out of memory' -- env NTSRCH_MODULE="$fake" "$t" url x
 expect module-option-beats-env 0 out '/search/api?q=x&format=json' -- env NTSRCH_MODULE="$fake" "$t" --module "$module" url x
 expect not-a-module 2 err "--module, $not_module: does not export ntsrch_version" -- "$t" --module "$not_module" url x
-# A name without a folder part is looked up on the library path, never in the current folder.
+# A name without a folder part is looked up on the library path, never in the current folder
+# (a name no system has, so the lookup cannot succeed there).
 mkdir "$tmp/here"
-cp "$module" "$tmp/here/$module_file"
-expect bare-module-name 2 err "ntsrch: '$module_file' has no folder part, so it is looked up on the system library search path (dlopen's search), not in the current folder; use ./$module_file to load the file in the current folder" -- \
-    env -C "$tmp/here" "$t" --module "$module_file" url x
-expect bare-env-module-name 2 err "use ./$module_file to load the file in the current folder" -- \
-    env -C "$tmp/here" NTSRCH_MODULE="$module_file" "$t" url x
-expect dot-slash-module-name 0 out "module $version (ABI 1) ./$module_file" -- \
-    env -C "$tmp/here" "$t" --module "./$module_file" --version
+copy=ntsrch-cli-copy-of-the-module.so
+cp "$module" "$tmp/here/$copy"
+expect bare-module-name 2 err "ntsrch: '$copy' has no folder part, so it is looked up on the system library search path (dlopen's search), not in the current folder; use ./$copy to load the file in the current folder" -- \
+    env -C "$tmp/here" "$t" --module "$copy" url x
+expect bare-env-module-name 2 err "use ./$copy to load the file in the current folder" -- \
+    env -C "$tmp/here" NTSRCH_MODULE="$copy" "$t" url x
+expect dot-slash-module-name 0 out "module $version (ABI 1) ./$copy" -- \
+    env -C "$tmp/here" "$t" --module "./$copy" --version
 expect path-module-not-explained 2 err "  --module, $tmp/none.so: 
 !has no folder part" -- "$t" --module "$tmp/none.so" url x
 expect abi-mismatch 2 err "--module, $fake: module ABI 2, this tool needs ABI 1" -- env NTSRCH_FAKE_ABI=2 "$t" --module "$fake" url x
