@@ -22,6 +22,7 @@ export const ABI_VERSION = 1;
 const IS_NODE = typeof process === 'object' && process !== null && typeof process.versions?.node === 'string';
 // Files are read synchronously by loadSync; a page never evaluates this import.
 const nodeFs = IS_NODE ? await import('node:fs') : null;
+const nodeWorkers = IS_NODE ? await import('node:worker_threads') : null;
 const DEFAULT_URL = new URL(`./${MODULE_FILE}`, import.meta.url);
 const CALLS = {
     url: 'ntsrch_build_search_url',
@@ -165,6 +166,10 @@ export class WasmLibrary {
         this._nextId = 1;
     }
 
+    provides(name) {
+        return name.startsWith('ntsrch_') && typeof this._engine.e[name] === 'function';
+    }
+
     version() {
         return this._engine.text(this._engine.e.ntsrch_version());
     }
@@ -268,7 +273,7 @@ export class WasmLibrary {
     }
 
     async _post(message, transfer) {
-        const worker = await this._ensureWorker();
+        const worker = this._ensureWorker();
         const id = this._nextId++;
         return new Promise((resolve, reject) => {
             this._pending.set(id, { resolve, reject });
@@ -290,9 +295,17 @@ export class WasmLibrary {
     }
 
     _failAll(err) {
-        for (const { reject } of this._pending.values()) reject(err);
+        const calls = [...this._pending.values()];
         this._pending.clear();
+        for (const { reject } of calls) reject(err);
+    }
+
+    // A worker that failed or stopped takes its pending calls with it; a successor started
+    // since then is left alone.
+    _lost(worker, err) {
+        if (this._worker !== worker) return;
         this._worker = null;
+        this._failAll(err);
     }
 
     _ensureWorker() {
@@ -300,32 +313,32 @@ export class WasmLibrary {
         return this._worker;
     }
 
-    async _startWorker() {
+    _startWorker() {
         const url = new URL('./worker.mjs', import.meta.url);
         let worker;
         if (IS_NODE) {
-            const { Worker } = await import('node:worker_threads');
             // --input-type (node -e) would refuse the worker's file.
             const execArgv = process.execArgv.filter((a) => !a.startsWith('--input-type'));
-            worker = new Worker(url, { workerData: { module: this._engine.module }, execArgv });
+            worker = new nodeWorkers.Worker(url, { workerData: { module: this._engine.module }, execArgv });
             worker.on('message', (m) => this._settle(m));
-            worker.on('error', (err) => this._failAll(err));
-            worker.on('exit', (code) => this._failAll(new Error(`worker exited with code ${code}`)));
+            worker.on('error', (err) => this._lost(worker, err));
+            worker.on('exit', (code) => this._lost(worker, new Error(`worker exited with code ${code}`)));
             worker.unref();
         } else {
             worker = new Worker(url, { type: 'module' });
             worker.onmessage = (ev) => this._settle(ev.data);
-            worker.onerror = (ev) => this._failAll(new Error(ev.message || 'worker failed'));
+            worker.onerror = (ev) => this._lost(worker, new Error(ev.message || 'worker failed'));
             worker.postMessage({ module: this._engine.module });
         }
-        this._worker = worker;
         return worker;
     }
 
-    // Stops the worker of the async calls, if one was started.
+    // Stops the worker thread; pending async calls are rejected. The library stays usable.
     async close() {
-        const worker = await this._worker;
+        const worker = this._worker;
+        if (!worker) return;
         this._worker = null;
-        if (worker) await worker.terminate();
+        this._failAll(new Error('Library closed'));
+        await worker.terminate();
     }
 }

@@ -121,6 +121,18 @@ await run('binding async', [
         if (out.length < input.length / 2) throw new Error('short result');
         if (ticks < 2) throw new Error(`${ticks} timer ticks during the call`);
     } },
+    { name: 'close() rejects what is pending; the library stays usable', async check() {
+        const pending = lib.filterAndSortTracksAsync(JSON.stringify(tracks(20000)), { sort: 1 });
+        await lib.close();
+        const err = await pending.then(() => null, (e) => e);
+        equal(err && err.message, 'Library closed', 'pending call');
+        equal(await lib.buildSearchUrlAsync('x', 'https://h'), 'https://h/search/api?q=x&format=json', 'after close');
+    } },
+    { name: 'provides() the eight functions and nothing else', check() {
+        const names = ['version', 'abi_version', 'last_error', 'free', 'build_search_url', 'filter_and_sort_tracks_json',
+            'normalize_unified_results_json', 'selftest'].map((n) => `ntsrch_${n}`);
+        equal([...names, 'malloc', 'memory', 'ntsrch_nothing'].map((n) => lib.provides(n)), [...names.map(() => true), false, false, false]);
+    } },
     { name: 'an idle worker does not keep Node running', check() {
         const script = `import(${JSON.stringify(entry)}).then(async (n) => { const l = n.loadSync(${JSON.stringify(wasmFile)}); console.log(await l.buildSearchUrlAsync('x')); })`;
         const r = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8', timeout: 20000 });
