@@ -111,10 +111,11 @@ tool_and_man_page() {
 }
 
 wheel_contents() {
-    # One wheel, tagged for this platform, carrying the module, yyjson and yyjson's license.
+    # One wheel, with the tag the package index accepts for this machine, carrying the
+    # module, yyjson and yyjson's license.
     "$python" - "$dist" <<'PY'
-import glob, sys, sysconfig, zipfile
-tag = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+import glob, platform, sys, zipfile
+tag = f"manylinux_2_17_{platform.machine()}"
 wheels = glob.glob(f"{sys.argv[1]}/ntsrch-*.whl")
 assert [w.endswith(f"-py3-none-{tag}.whl") for w in wheels] == [True], (wheels, tag)
 names = set(zipfile.ZipFile(wheels[0]).namelist())
