@@ -12,7 +12,8 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan test-readme test-cross packages test-packages
+	test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
+	release test-release
 
 all: build
 
@@ -118,6 +119,19 @@ packages: deps
 test-packages: DEPS_JOB = packages
 test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
+
+# The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
+# package with five prebuilds, SHA256SUMS. Builds only: the cross trees' modules and tools
+# (macOS and the Windows import library come from `make test-cross`), no test is run.
+release: DEPS_JOB = packages cross
+release: deps
+	BUILD=$(BUILD) scripts/build-packages
+	BUILD=$(BUILD) scripts/build-release
+
+# What `make release` built, checked against tables of expectations (tests/release/).
+test-release: DEPS_JOB = packages cross
+test-release: release
+	tests/release/check.py $(abspath $(RESULTS))
 
 # Module vs. yyjson-only floors, same run (vs_copy, vs_direct columns), peak heap, and
 # instruction counts under callgrind.
