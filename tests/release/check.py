@@ -144,13 +144,37 @@ def exported(path, kind):
     return list(per_arch.pop())
 
 
+# What a shipped module or tool may load: the system's C library only (yyjson is inside).
+SYSTEM_LIBRARIES = {"elf": {"libc.so.6"}, "pe": {"kernel32.dll", "msvcrt.dll"},
+                    "macho": {"/usr/lib/libSystem.B.dylib"}}
+
+
+def dependencies(path, kind):
+    if kind[0] == "elf":
+        out = run("llvm-readobj", "--needed-libs", path)
+        return set(re.findall(r"^\s+(\S+\.so[.0-9]*)$", out, re.M))
+    if kind[0] == "pe":
+        return {n.lower() for n in re.findall(r"^\s*Name: (\S+\.dll)$", run("llvm-readobj", "--coff-imports", path),
+                                               re.M | re.I)}
+    deps = set()
+    for cpu in kind[1]:
+        lines = run("llvm-objdump", "--macho", "--dylibs-used", f"--arch={cpu}", path).splitlines()
+        deps |= {l.split(" (")[0].strip() for l in lines[1:] if l.startswith(("\t", " "))}
+    return deps
+
+
 def check_binary(path, kind):
-    got = binary_kind(open(path, "rb").read())
-    expect(got == kind, f"{os.path.basename(path)} is {got}, want {kind}")
+    data = open(path, "rb").read()
+    got = binary_kind(data)
+    base = os.path.basename(path)
+    expect(got == kind, f"{base} is {got}, want {kind}")
+    deps = dependencies(path, kind)
+    expect(deps <= SYSTEM_LIBRARIES[kind[0]], f"{base} loads {sorted(deps)}")
     if kind[2] == "lib":
         names = exported(path, kind)
-        expect(names == EXPORTS, f"{os.path.basename(path)} exports {names}, want {EXPORTS}")
-    return f"{os.path.basename(path)}: {got}"
+        expect(names == EXPORTS, f"{base} exports {names}, want {EXPORTS}")
+        expect(VERSION.encode() + b"\0" in data, f"{base} does not hold the version text {VERSION}")
+    return f"{base}: {' '.join(got[1])} {got[0]} {got[2]}, loads {' '.join(sorted(deps))}"
 
 
 # ---- the checks, each a function taking its table row; a Failed or any error fails it.
