@@ -290,6 +290,28 @@ def archive_runs(p, tmp):
     return out.strip().replace("\n", "; ")
 
 
+def archive_links(p, tmp):
+    """MSVC's linker stand-in links a program to the DLL through the archive's import library,
+    with the archive's header compiled for the MSVC target."""
+    with zipfile.ZipFile(os.path.join(DIST, archive_name(p))) as z:
+        z.extractall(tmp)
+    d = os.path.join(tmp, f"ntsrch-{VERSION}-{p['name']}")
+    # Each address read at run time, through the import table.
+    used = ", ".join(f"(void *){n}" for n in EXPORTS)
+    with open(f"{tmp}/host.c", "w") as f:
+        f.write(f"#include <ntsrch.h>\nint start(void) {{\n  void *volatile used[] = {{{used}}};\n"
+                "  return ntsrch_abi_version() == NTSRCH_ABI_VERSION && used[0] != 0;\n}\n")
+    run("clang", "--target=x86_64-pc-windows-msvc", "-ffreestanding", "-Werror", f"-I{d}/include", "-c",
+        f"{tmp}/host.c", "-o", f"{tmp}/host.obj")
+    lib = next(f for f in p["files"] if f.endswith(".lib"))
+    run("lld-link", "/nologo", "/entry:start", "/subsystem:console", "/nodefaultlib", f"{tmp}/host.obj",
+        f"{d}/{lib}", f"/out:{tmp}/host.exe")
+    imports = run("llvm-readobj", "--coff-imports", f"{tmp}/host.exe")
+    got = sorted(re.findall(r"Symbol: (ntsrch_\w+)", imports))
+    expect(f"Name: {M}.dll" in imports and got == EXPORTS, f"host.exe imports {got}:\n{imports}")
+    return f"host.exe imports {len(got)} functions from {M}.dll"
+
+
 def wheel_suite(p, tmp):
     """The binding's suite against the installed wheel, from a folder without the sources."""
     venv = os.path.join(tmp, "venv")
@@ -331,6 +353,8 @@ def main():
         checks.append((f"archive {p['name']}", lambda t, p=p: archive(p, t)))
         if p["run"] is not None:
             checks.append((f"archive {p['name']} runs", lambda t, p=p: archive_runs(p, t)))
+        if p["archive"] == "zip":
+            checks.append((f"archive {p['name']} links with lld-link", lambda t, p=p: archive_links(p, t)))
     checks += [(f"npm prebuild {k}", lambda t, k=k: npm_prebuild(k, t)) for k in PREBUILDS]
     checks += [("wheel manylinux_2_17_x86_64 binding suite", lambda t: wheel_suite(PLATFORMS[0], t)),
                ("npm package runs (linux-x64)", npm_runs)]
