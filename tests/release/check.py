@@ -373,6 +373,9 @@ def main():
                 print(f"  FAIL {name}: " + detail.replace("\n", "\n    "))
             finally:
                 shutil.rmtree(tmp, ignore_errors=True)
+        for f in DIST_FILES:
+            if os.path.exists(os.path.join(DIST, f)):
+                out.write(f"note {f}: {os.path.getsize(os.path.join(DIST, f)) / 1024:.0f} KiB\n")
     print(f"release: {len(checks) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
