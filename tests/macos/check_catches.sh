@@ -19,7 +19,11 @@ trap 'rm -rf "$tmp"' EXIT
 
 untouched() { :; }
 rename() { "$int" -id @rpath/other.dylib "$1"; }
-flip_byte() { python3 -c 'import sys; p = sys.argv[1]; b = bytearray(open(p, "rb").read()); b[4096] ^= 0xFF; open(p, "wb").write(b)' "$1"; }
+flip_byte() { # one byte of the second page, inside the signed range
+  local b
+  b=$(od -An -tu1 -j 4096 -N 1 "$1")
+  printf "\\$(printf %03o $((b ^ 255)))" | dd of="$1" bs=1 seek=4096 conv=notrunc status=none
+}
 other_cpu() { cp "$x64/$module" "$1"; }
 other_dependency() { "$int" -change /usr/lib/libSystem.B.dylib /usr/lib/libc++.1.dylib "$1"; }
 
