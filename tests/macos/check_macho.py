@@ -29,7 +29,8 @@ MIN_OS = "11.0"
 # One row per slice: objdump's CPU name, lipo's name, and whether it must carry a code
 # signature (arm64 macOS runs nothing unsigned; x86_64 needs none).
 SLICES = [
-    {"arch": "x86_64", "cpu": "X86_64", "signed": False, "unsigned_why": "x86_64 macOS runs unsigned code"},
+    {"arch": "x86_64", "cpu": "X86_64", "signed": False,
+     "unsigned_why": "x86_64 macOS runs unsigned code"},
     {"arch": "arm64", "cpu": "ARM64", "signed": True},
 ]
 # Programs of each tree that must have linked for the slice's CPU.
