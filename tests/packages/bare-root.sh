@@ -112,7 +112,7 @@ for c in "${cases[@]}"; do
 done
 
 # Purge: every path the packages listed is gone, but for folders other packages own too.
-in_root dpkg -L "${packages[@]}" | grep -vx '/\.' | sort -u >"$root/tmp/listed"
+in_root dpkg -L "${packages[@]}" | grep -vxE '(/\.)?' | sort -u >"$root/tmp/listed"
 in_root env DEBIAN_FRONTEND=noninteractive apt purge -y -o Dpkg::Use-Pty=0 "${packages[@]}" \
     >"$root/tmp/purge.log" 2>&1 || { cat "$root/tmp/purge.log"; exit 1; }
 left=()
