@@ -208,15 +208,39 @@ static int try_module(struct module *m, const char *where, const char *path,
     return 1;
 }
 
+static int has_separator(const char *path) {
+    for (; *path != '\0'; ++path)
+        if (is_separator(*path)) return 1;
+    return 0;
+}
+
+/* A name chosen by the user that has no folder part is not looked for where the user may
+ * expect it (the current folder); say where it was looked for. */
+static void explain_bare_name(const char *name) {
+#ifdef _WIN32
+    const char *where = "in this program's and the system's folders (LoadLibrary's search)";
+#else
+    const char *where = "on the system library search path (dlopen's search)";
+#endif
+    if (has_separator(name)) return;
+    fprintf(stderr,
+            "ntsrch: '%s' has no folder part, so it is looked up %s, "
+            "not in the current folder; use ./%s to load the file in the current folder\n",
+            name, where, name);
+}
+
 /* --module or $NTSRCH_MODULE name the one module to use; otherwise beside this program, in
  * the installed library directory, then the system's search path by bare file name. */
 static int load_module(struct module *m, const char *explicit_path) {
     static struct attempts tried;
     const char *env = getenv("NTSRCH_MODULE");
+    const char *chosen = NULL;
     if (explicit_path != NULL) {
         if (try_module(m, "--module", explicit_path, &tried)) return 1;
+        chosen = explicit_path;
     } else if (env != NULL && env[0] != '\0') {
         if (try_module(m, "$NTSRCH_MODULE", env, &tried)) return 1;
+        chosen = env;
     } else {
         char path[4096];
         size_t dir = 0;
@@ -237,46 +261,84 @@ static int load_module(struct module *m, const char *explicit_path) {
         if (try_module(m, "system library search path", MODULE_FILE, &tried)) return 1;
     }
     fprintf(stderr, "ntsrch: cannot load the module; tried:\n%s", tried.text);
+    if (chosen != NULL) explain_bare_name(chosen);
+    return 0;
+}
+
+/* ---- Output. ---- */
+
+/* The reason of the first failed write. A large write fails at once and leaves nothing for the
+ * final flush to report, so the reason must be kept where it happens. */
+static int write_errno;
+
+static void note_write(int ok) {
+    if (!ok && write_errno == 0) write_errno = errno != 0 ? errno : EIO;
+}
+
+static void out_line(const char *text) {
+    errno = 0;
+    note_write(fputs(text, stdout) != EOF && putchar('\n') != EOF);
+}
+
+static void out_printf(const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    errno = 0;
+    note_write(vprintf(format, ap) >= 0);
+    va_end(ap);
+}
+
+/* Flushes and closes standard output; 0 when everything written reached it. */
+static int finish_output(void) {
+    errno = 0;
+    note_write(fflush(stdout) == 0);
+    if (ferror(stdout)) note_write(0);
+    errno = 0;
+    note_write(fclose(stdout) == 0);
+    if (write_errno == 0) return 1;
+    fprintf(stderr, "ntsrch: cannot write the output: %s\n", strerror(write_errno));
     return 0;
 }
 
 /* ---- Command line. ---- */
 
 static void help(void) {
-    printf("usage: ntsrch [OPTIONS] COMMAND [ARGS]\n"
-           "\n"
-           "Commands:\n"
-           "  version             print the module's version and ABI version\n"
-           "  url QUERY           print the search request URL for QUERY\n"
-           "  filter FILE         filter and order the JSON track list in FILE\n"
-           "  normalize FILE      flatten the JSON unified search result in FILE\n"
-           "  selftest            run the module's built-in checks\n"
-           "FILE may be - for standard input.\n"
-           "\n"
-           "Options may come before or after the command; -- ends them.\n"
-           "  --base URL          url: base of the service (default: the module's own)\n"
-           "  --query TEXT        filter: keep tracks whose title or artist contains TEXT\n"
-           "                      (ASCII letters match either case)\n"
-           "  --downloaded FILE   filter: JSON array of the downloaded tracks' stream URLs\n"
-           "  --downloaded-only   filter: keep downloaded tracks only\n"
-           "  --sort ORDER        filter: none (input order, the default), title, artist,\n"
-           "                      newest, shortest or downloaded\n"
-           "  --module PATH       load the module from PATH\n"
-           "  -h, --help          print this help and exit\n"
-           "  --version           print the tool's and the module's versions and exit\n"
-           "\n"
-           "The module is taken from --module PATH, else from $NTSRCH_MODULE; otherwise\n"
-           "%s is looked for beside this program,\n"
-           "then in %s/ from this program's directory, then on the system's\n"
-           "library search path.\n"
-           "\n"
-           "Exit status:\n"
-           "  0  success\n"
-           "  1  the module refused the input (its message is printed), out of memory,\n"
-           "     a file could not be read, the output could not be written, or the\n"
-           "     self-test failed\n"
-           "  2  usage error, or no usable module could be loaded\n",
-           MODULE_FILE, NTSRCH_TOOL_LIBDIR);
+    out_printf("usage: ntsrch [OPTIONS] COMMAND [ARGS]\n"
+               "\n"
+               "Commands:\n"
+               "  version             print the module's version and ABI version\n"
+               "  url QUERY           print the search request URL for QUERY\n"
+               "  filter FILE         filter and order the JSON track list in FILE\n"
+               "  normalize FILE      flatten the JSON unified search result in FILE\n"
+               "  selftest            run the module's built-in checks\n"
+               "FILE may be - for standard input.\n"
+               "\n"
+               "Options may come before or after the command; -- ends them.\n"
+               "  --base URL          url: base of the service (default: the module's own)\n"
+               "  --query TEXT        filter: keep tracks whose title or artist contains TEXT\n"
+               "                      (ASCII letters match either case)\n"
+               "  --downloaded FILE   filter: JSON array of the downloaded tracks' stream URLs\n"
+               "  --downloaded-only   filter: keep downloaded tracks only\n"
+               "  --sort ORDER        filter: none (input order, the default), title, artist,\n"
+               "                      newest, shortest or downloaded\n"
+               "  --module PATH       load the module from PATH; a name without a slash is\n"
+               "                      looked up on the system's library search path, so\n"
+               "                      write ./NAME for a file in the current folder\n"
+               "  -h, --help          print this help and exit\n"
+               "  --version           print the tool's and the module's versions and exit\n"
+               "\n"
+               "The module is taken from --module PATH, else from $NTSRCH_MODULE; otherwise\n"
+               "%s is looked for beside this program,\n"
+               "then in %s/ from this program's directory, then on the system's\n"
+               "library search path.\n"
+               "\n"
+               "Exit status:\n"
+               "  0  success\n"
+               "  1  the module refused the input (FILE: its message is printed), a file\n"
+               "     holds a NUL byte, out of memory, a file could not be read, the output\n"
+               "     could not be written (the reason is printed), or the self-test failed\n"
+               "  2  usage error, or no usable module could be loaded\n",
+               MODULE_FILE, NTSRCH_TOOL_LIBDIR);
 }
 
 static int usage_error(const char *format, ...) {
@@ -456,20 +518,30 @@ static char *read_file(const char *path, size_t *len_out, int *status) {
         free(buf);
         return NULL;
     }
+    /* The module reads text up to its first NUL: the rest of the file would go unseen. */
+    const char *nul = memchr(buf, '\0', len);
+    if (nul != NULL) {
+        fprintf(stderr, "ntsrch: %s: embedded NUL at byte %llu\n", path,
+                (unsigned long long)(nul - buf));
+        free(buf);
+        return NULL;
+    }
     buf[len] = '\0';
     if (len_out != NULL) *len_out = len;
     return buf;
 }
 
-/* Prints a producing function's result, or its last-error text. */
-static int emit(const struct module *m, char *result) {
+/* Prints a producing function's result, or its last-error text prefixed with the file it
+ * refused (NULL: the input came from the command line). */
+static int emit(const struct module *m, char *result, const char *file) {
     if (result == NULL) {
         const char *err = m->last_error();
         if (err[0] == '\0') return out_of_memory();
-        fprintf(stderr, "ntsrch: %s\n", err);
+        fprintf(stderr, "ntsrch: %s%s%s\n", file != NULL ? file : "", file != NULL ? ": " : "",
+                err);
         return EXIT_REFUSED;
     }
-    puts(result);
+    out_line(result);
     m->release(result);
     return 0;
 }
@@ -485,8 +557,10 @@ static int cmd_filter(const struct module *m, const struct invocation *inv) {
         free(tracks);
         return status;
     }
-    int rc = emit(m, m->filter(tracks, inv->value[OPT_QUERY], inv->given[OPT_DOWNLOADED_ONLY],
-                               downloaded, inv->sort_mode));
+    int rc = emit(m,
+                  m->filter(tracks, inv->value[OPT_QUERY], inv->given[OPT_DOWNLOADED_ONLY],
+                            downloaded, inv->sort_mode),
+                  tracks_path);
     free(tracks);
     free(downloaded);
     return rc;
@@ -498,7 +572,7 @@ static int cmd_normalize(const struct module *m, const struct invocation *inv) {
     char *text = read_file(inv->positional[1], &len, &status);
     if (text == NULL) return status;
     /* An empty file gives len 0, which the module measures as the empty text. */
-    int rc = emit(m, m->normalize(text, len));
+    int rc = emit(m, m->normalize(text, len), inv->positional[1]);
     free(text);
     return rc;
 }
@@ -506,7 +580,7 @@ static int cmd_normalize(const struct module *m, const struct invocation *inv) {
 static int cmd_selftest(const struct module *m) {
     int r = m->selftest();
     if (r == 0) {
-        puts("selftest passed");
+        out_line("selftest passed");
         return 0;
     }
     fprintf(stderr, "ntsrch: selftest failed: %s\n",
@@ -517,18 +591,18 @@ static int cmd_selftest(const struct module *m) {
 static int run(const struct invocation *inv) {
     struct module m;
     if (inv->given[OPT_VERSION])
-        printf("ntsrch tool %s (ABI %d)\n", NTSRCH_VERSION_STRING, NTSRCH_ABI_VERSION);
+        out_printf("ntsrch tool %s (ABI %d)\n", NTSRCH_VERSION_STRING, NTSRCH_ABI_VERSION);
     if (!load_module(&m, inv->value[OPT_MODULE])) return EXIT_USAGE;
     const char *command = inv->given[OPT_VERSION] ? "--version" : inv->positional[0];
     int rc = 0;
     if (strcmp(command, "--version") == 0) {
         char path[4096];
-        printf("module %s (ABI %d) %s\n", m.version(), m.abi_version(),
-               module_file_of(m.handle, path, sizeof path) ? path : "");
+        out_printf("module %s (ABI %d) %s\n", m.version(), m.abi_version(),
+                   module_file_of(m.handle, path, sizeof path) ? path : "");
     } else if (strcmp(command, "version") == 0) {
-        printf("ntsrch %s (ABI %d)\n", m.version(), m.abi_version());
+        out_printf("ntsrch %s (ABI %d)\n", m.version(), m.abi_version());
     } else if (strcmp(command, "url") == 0) {
-        rc = emit(&m, m.build_search_url(inv->value[OPT_BASE], inv->positional[1]));
+        rc = emit(&m, m.build_search_url(inv->value[OPT_BASE], inv->positional[1]), NULL);
     } else if (strcmp(command, "filter") == 0) {
         rc = cmd_filter(&m, inv);
     } else if (strcmp(command, "normalize") == 0) {
@@ -545,17 +619,6 @@ int main(int argc, char **argv) {
     int rc = parse(argc, argv, &inv);
     if (rc < 0) rc = run(&inv);
     /* Output that never reached its destination is a failure, even when all else went well. */
-    errno = 0;
-    int written = fflush(stdout) == 0 && !ferror(stdout);
-    int err = errno;
-    if (fclose(stdout) != 0 && written) {
-        written = 0;
-        err = errno;
-    }
-    if (!written) {
-        fprintf(stderr, "ntsrch: cannot write the output%s%s\n", err != 0 ? ": " : "",
-                err != 0 ? strerror(err) : "");
-        if (rc == 0) rc = EXIT_REFUSED;
-    }
+    if (!finish_output() && rc == 0) rc = EXIT_REFUSED;
     return rc;
 }

@@ -1,24 +1,30 @@
 // SPDX-License-Identifier: MIT
-// .NET binding of the ntsrch search client module (P/Invoke). C# 6: builds with Mono's mcs
-// as well as with the .NET SDK.
+// .NET binding of the ntsrch search client module (P/Invoke). C# 7.2 with unsafe code
+// (mcs -langversion:7.2 -unsafe; <AllowUnsafeBlocks>true</AllowUnsafeBlocks> with the SDK):
+// builds with Mono's mcs as well as with the .NET SDK.
 //
 //   string url = Ntsrch.Module.SearchUrl("night skies");
 //   string kept = Ntsrch.Module.FilterTracks(tracksJson, "sky", false, null, Ntsrch.SortMode.TitleAsc);
-//   string flat = Ntsrch.Module.Normalize(unifiedJson);
+//   byte[] flat = Ntsrch.Module.NormalizeBytes(File.ReadAllBytes("unified.json"));
+//   string later = await Ntsrch.Module.FilterTracksAsync(tracksJson, "sky");
 //
-// Text goes in as NUL-terminated UTF-8 byte arrays and every owned result comes back as a
-// raw IntPtr: the text is copied into a string, then the pointer is released with
-// ntsrch_free exactly once. A null result is explained by the last-error text, read at once
-// on the same thread: a message means the input was refused (NtsrchException, an
-// ArgumentException); no message means memory ran out (OutOfMemoryException). Any method
-// may be called from any number of threads at once.
+// Text goes in as a string, or as UTF-8 bytes (byte[], ReadOnlySpan<byte>,
+// ReadOnlyMemory<byte>); a NUL in it is refused (ArgumentException) before any call, since
+// the module would stop reading there. Results come back as a string, or as UTF-8 bytes from
+// the *Bytes methods. Every owned result is a raw IntPtr: the text is copied, then the
+// pointer is released with ntsrch_free exactly once. A null result is explained by the
+// last-error text, read at once on the thread that made the call: a message means the input
+// was refused (NtsrchException, an ArgumentException); no message means memory ran out
+// (OutOfMemoryException). Any method may be called from any number of threads at once.
 using System;
 using System.Runtime.InteropServices;
 using System.Text;
+using System.Threading.Tasks;
 
 namespace Ntsrch
 {
-    /// <summary>Orders of FilterTracks (NTSRCH_SORT_* in the C header).</summary>
+    /// <summary>Orders of FilterTracks (NTSRCH_SORT_* in the C header). Any other value keeps
+    /// input order, as the module does.</summary>
     public enum SortMode
     {
         None = 0,
@@ -46,60 +52,186 @@ namespace Ntsrch
         public string LastError { get; private set; }
     }
 
+    /// <summary>
+    /// The module's functions. Each producing call has overloads for string, byte[],
+    /// ReadOnlySpan&lt;byte&gt; and ReadOnlyMemory&lt;byte&gt; text (all text arguments of one
+    /// call of the same kind); a null string or byte[] passes C's NULL, a span or memory is
+    /// always a text (an empty one is the empty text). The *Async variants run the call on
+    /// the thread pool and check their arguments before they return: bad arguments throw at
+    /// once, a refused input faults the task. A buffer given to an *Async call must not change
+    /// until its task completes.
+    /// </summary>
     public static class Module
     {
-        /// <summary>The module's file name, found by the system's library search.</summary>
-        public const string FileName = "nortavel-nortaveltune-search-client.so";
+        /// <summary>The module's name without the platform's suffix.</summary>
+        public const string LibraryName = "nortavel-nortaveltune-search-client";
 
         /// <summary>The module ABI this wrapper speaks.</summary>
         public const int ExpectedAbiVersion = 1;
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern IntPtr ntsrch_version();
+        const string UrlFunction = "ntsrch_build_search_url";
+        const string FilterFunction = "ntsrch_filter_and_sort_tracks_json";
+        const string NormalizeFunction = "ntsrch_normalize_unified_results_json";
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern int ntsrch_abi_version();
+        enum Platform { Elf, Windows, MacOS }
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern IntPtr ntsrch_last_error();
+        static readonly Platform Host =
+            RuntimeInformation.IsOSPlatform(OSPlatform.Windows) ? Platform.Windows
+            : RuntimeInformation.IsOSPlatform(OSPlatform.OSX) ? Platform.MacOS
+            : Platform.Elf;
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern void ntsrch_free(IntPtr p);
+        /// <summary>The module's file on this platform (.so, .dll or .dylib; no "lib"
+        /// prefix), found by the system's library search.</summary>
+        public static string FileName
+        {
+            get
+            {
+                switch (Host)
+                {
+                    case Platform.Windows: return Windows.File;
+                    case Platform.MacOS: return MacOS.File;
+                    default: return Elf.File;
+                }
+            }
+        }
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern IntPtr ntsrch_build_search_url(byte[] baseUrl, byte[] query);
+        // One import class per file name: Mono adds no suffix to a name that lacks one (it
+        // tries "lib" + name + ".so"), so each platform names its file in full. A class's
+        // imports are bound on first use only, so the others are never looked for.
+        static unsafe class Elf
+        {
+            internal const string File = LibraryName + ".so";
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_version();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_abi_version();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_last_error();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern void ntsrch_free(IntPtr p);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
+        }
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte[] tracksJson, byte[] query,
-            int downloadedOnly, byte[] downloadedJson, int sortMode);
+        static unsafe class Windows
+        {
+            internal const string File = LibraryName + ".dll";
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_version();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_abi_version();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_last_error();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern void ntsrch_free(IntPtr p);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
+        }
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern IntPtr ntsrch_normalize_unified_results_json(byte[] json, UIntPtr len);
+        static unsafe class MacOS
+        {
+            internal const string File = LibraryName + ".dylib";
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_version();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_abi_version();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_last_error();
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern void ntsrch_free(IntPtr p);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
+            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
+        }
 
-        [DllImport(FileName, CallingConvention = CallingConvention.Cdecl)]
-        static extern int ntsrch_selftest();
+        static IntPtr NativeVersion()
+        {
+            return Host == Platform.Windows ? Windows.ntsrch_version()
+                : Host == Platform.MacOS ? MacOS.ntsrch_version() : Elf.ntsrch_version();
+        }
+
+        static int NativeAbiVersion()
+        {
+            return Host == Platform.Windows ? Windows.ntsrch_abi_version()
+                : Host == Platform.MacOS ? MacOS.ntsrch_abi_version() : Elf.ntsrch_abi_version();
+        }
+
+        static IntPtr NativeLastError()
+        {
+            return Host == Platform.Windows ? Windows.ntsrch_last_error()
+                : Host == Platform.MacOS ? MacOS.ntsrch_last_error() : Elf.ntsrch_last_error();
+        }
+
+        static void NativeFree(IntPtr p)
+        {
+            if (Host == Platform.Windows) Windows.ntsrch_free(p);
+            else if (Host == Platform.MacOS) MacOS.ntsrch_free(p);
+            else Elf.ntsrch_free(p);
+        }
+
+        static int NativeSelfTest()
+        {
+            return Host == Platform.Windows ? Windows.ntsrch_selftest()
+                : Host == Platform.MacOS ? MacOS.ntsrch_selftest() : Elf.ntsrch_selftest();
+        }
+
+        // The producing calls take NUL-terminated buffers (null: C's NULL), made by Terminated.
+        static unsafe IntPtr NativeUrl(byte[] baseUrl, byte[] query)
+        {
+            fixed (byte* b = baseUrl)
+            fixed (byte* q = query)
+            {
+                return Host == Platform.Windows ? Windows.ntsrch_build_search_url(b, q)
+                    : Host == Platform.MacOS ? MacOS.ntsrch_build_search_url(b, q)
+                    : Elf.ntsrch_build_search_url(b, q);
+            }
+        }
+
+        static unsafe IntPtr NativeFilter(byte[] tracks, byte[] query, bool downloadedOnly,
+            byte[] downloaded, SortMode sort)
+        {
+            int only = downloadedOnly ? 1 : 0;
+            fixed (byte* t = tracks)
+            fixed (byte* q = query)
+            fixed (byte* d = downloaded)
+            {
+                return Host == Platform.Windows ? Windows.ntsrch_filter_and_sort_tracks_json(t, q, only, d, (int)sort)
+                    : Host == Platform.MacOS ? MacOS.ntsrch_filter_and_sort_tracks_json(t, q, only, d, (int)sort)
+                    : Elf.ntsrch_filter_and_sort_tracks_json(t, q, only, d, (int)sort);
+            }
+        }
+
+        static readonly byte[] EmptyText = { 0 };
+
+        // The normalize call reads exactly the given bytes: no terminator and so no copy.
+        static unsafe IntPtr NativeNormalize(ReadOnlySpan<byte> json, bool isNull)
+        {
+            // Length 0 makes the module read up to a NUL: give the empty text one.
+            ReadOnlySpan<byte> text = json.Length == 0 ? new ReadOnlySpan<byte>(EmptyText) : json;
+            fixed (byte* p = &MemoryMarshal.GetReference(text))
+            {
+                byte* j = isNull ? null : p;
+                UIntPtr len = new UIntPtr((uint)json.Length);
+                return Host == Platform.Windows ? Windows.ntsrch_normalize_unified_results_json(j, len)
+                    : Host == Platform.MacOS ? MacOS.ntsrch_normalize_unified_results_json(j, len)
+                    : Elf.ntsrch_normalize_unified_results_json(j, len);
+            }
+        }
 
         /// <summary>The module's version text, e.g. "1.0.0" (owned by the module).</summary>
         public static string Version
         {
-            get { return FromUtf8(ntsrch_version()); }
+            get { return FromUtf8(NativeVersion()); }
         }
 
         public static int AbiVersion
         {
-            get { return ntsrch_abi_version(); }
+            get { return NativeAbiVersion(); }
         }
 
         /// <summary>The calling thread's last-error text ("" when none).</summary>
         public static string LastError
         {
-            get { return FromUtf8(ntsrch_last_error()); }
+            get { return FromUtf8(NativeLastError()); }
         }
 
         /// <summary>Throws when the loaded module speaks another ABI than this wrapper.</summary>
         public static void CheckAbi()
         {
-            int abi = ntsrch_abi_version();
+            int abi = NativeAbiVersion();
             if (abi != ExpectedAbiVersion)
                 throw new InvalidOperationException(string.Format(
                     "{0}: module ABI {1}, this wrapper needs {2}", FileName, abi, ExpectedAbiVersion));
@@ -108,57 +240,344 @@ namespace Ntsrch
         /// <summary>0 when the built-in checks pass, 1 (URL) or 2 (ordering) otherwise.</summary>
         public static int SelfTest()
         {
-            return ntsrch_selftest();
+            return NativeSelfTest();
         }
 
-        /// <summary>The search request URL; a null or empty base means the default base.</summary>
+        // ---- Search URL: base URL + /search/api?q= + encoded query + &format=json. A null or
+        // empty base means the default base. With a string result, a base given as bytes must
+        // be UTF-8 (the module copies it as it is); the *Bytes results take any bytes.
+
         public static string SearchUrl(string query, string baseUrl = null)
         {
-            return Take("ntsrch_build_search_url",
-                ntsrch_build_search_url(ToUtf8z(baseUrl), ToUtf8z(query)));
+            CheckText(query, "query");
+            CheckText(baseUrl, "baseUrl");
+            return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query)));
         }
 
-        /// <summary>The kept tracks of a JSON array, as compact JSON text.</summary>
+        public static string SearchUrl(byte[] query, byte[] baseUrl = null)
+        {
+            return TakeString(UrlFunction, NativeUrl(
+                Terminated(baseUrl, "baseUrl", true), Terminated(query, "query", false)));
+        }
+
+        public static string SearchUrl(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
+        {
+            return TakeString(UrlFunction, NativeUrl(
+                Terminated(baseUrl, "baseUrl", true), Terminated(query, "query", false)));
+        }
+
+        public static string SearchUrl(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
+        {
+            return SearchUrl(query.Span, baseUrl.Span);
+        }
+
+        public static byte[] SearchUrlBytes(string query, string baseUrl = null)
+        {
+            CheckText(query, "query");
+            CheckText(baseUrl, "baseUrl");
+            return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query)));
+        }
+
+        public static byte[] SearchUrlBytes(byte[] query, byte[] baseUrl = null)
+        {
+            return TakeBytes(UrlFunction, NativeUrl(
+                Terminated(baseUrl, "baseUrl", false), Terminated(query, "query", false)));
+        }
+
+        public static byte[] SearchUrlBytes(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
+        {
+            return TakeBytes(UrlFunction, NativeUrl(
+                Terminated(baseUrl, "baseUrl", false), Terminated(query, "query", false)));
+        }
+
+        public static byte[] SearchUrlBytes(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
+        {
+            return SearchUrlBytes(query.Span, baseUrl.Span);
+        }
+
+        public static Task<string> SearchUrlAsync(string query, string baseUrl = null)
+        {
+            CheckText(query, "query");
+            CheckText(baseUrl, "baseUrl");
+            return Task.Run(() => TakeString(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query))));
+        }
+
+        public static Task<string> SearchUrlAsync(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
+        {
+            CheckBytes(query.Span, "query", false);
+            CheckBytes(baseUrl.Span, "baseUrl", true);
+            return Task.Run(() => TakeString(UrlFunction, NativeUrl(Copy(baseUrl.Span), Copy(query.Span))));
+        }
+
+        public static Task<byte[]> SearchUrlBytesAsync(string query, string baseUrl = null)
+        {
+            CheckText(query, "query");
+            CheckText(baseUrl, "baseUrl");
+            return Task.Run(() => TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query))));
+        }
+
+        public static Task<byte[]> SearchUrlBytesAsync(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
+        {
+            CheckBytes(query.Span, "query", false);
+            CheckBytes(baseUrl.Span, "baseUrl", false);
+            return Task.Run(() => TakeBytes(UrlFunction, NativeUrl(Copy(baseUrl.Span), Copy(query.Span))));
+        }
+
+        // ---- Track lists: the kept tracks of a JSON array, as compact JSON.
+
         public static string FilterTracks(string tracksJson, string query = null,
             bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
         {
-            return Take("ntsrch_filter_and_sort_tracks_json",
-                ntsrch_filter_and_sort_tracks_json(ToUtf8z(tracksJson), ToUtf8z(query),
-                    downloadedOnly ? 1 : 0, ToUtf8z(downloadedJson), (int)sort));
+            CheckText(tracksJson, "tracksJson");
+            CheckText(query, "query");
+            CheckText(downloadedJson, "downloadedJson");
+            return TakeString(FilterFunction, NativeFilter(Terminated(tracksJson), Terminated(query),
+                downloadedOnly, Terminated(downloadedJson), sort));
         }
 
-        /// <summary>The unified search result reshaped into its flat form, as JSON text.</summary>
+        public static string FilterTracks(byte[] tracksJson, byte[] query = null,
+            bool downloadedOnly = false, byte[] downloadedJson = null, SortMode sort = SortMode.None)
+        {
+            return TakeString(FilterFunction, FilterBytes(tracksJson, query, downloadedOnly, downloadedJson, sort));
+        }
+
+        public static string FilterTracks(ReadOnlySpan<byte> tracksJson, ReadOnlySpan<byte> query = default,
+            bool downloadedOnly = false, ReadOnlySpan<byte> downloadedJson = default, SortMode sort = SortMode.None)
+        {
+            return TakeString(FilterFunction, FilterSpans(tracksJson, query, downloadedOnly, downloadedJson, sort));
+        }
+
+        public static string FilterTracks(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query = default,
+            bool downloadedOnly = false, ReadOnlyMemory<byte> downloadedJson = default, SortMode sort = SortMode.None)
+        {
+            return FilterTracks(tracksJson.Span, query.Span, downloadedOnly, downloadedJson.Span, sort);
+        }
+
+        public static byte[] FilterTracksBytes(string tracksJson, string query = null,
+            bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
+        {
+            CheckText(tracksJson, "tracksJson");
+            CheckText(query, "query");
+            CheckText(downloadedJson, "downloadedJson");
+            return TakeBytes(FilterFunction, NativeFilter(Terminated(tracksJson), Terminated(query),
+                downloadedOnly, Terminated(downloadedJson), sort));
+        }
+
+        public static byte[] FilterTracksBytes(byte[] tracksJson, byte[] query = null,
+            bool downloadedOnly = false, byte[] downloadedJson = null, SortMode sort = SortMode.None)
+        {
+            return TakeBytes(FilterFunction, FilterBytes(tracksJson, query, downloadedOnly, downloadedJson, sort));
+        }
+
+        public static byte[] FilterTracksBytes(ReadOnlySpan<byte> tracksJson, ReadOnlySpan<byte> query = default,
+            bool downloadedOnly = false, ReadOnlySpan<byte> downloadedJson = default, SortMode sort = SortMode.None)
+        {
+            return TakeBytes(FilterFunction, FilterSpans(tracksJson, query, downloadedOnly, downloadedJson, sort));
+        }
+
+        public static byte[] FilterTracksBytes(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query = default,
+            bool downloadedOnly = false, ReadOnlyMemory<byte> downloadedJson = default, SortMode sort = SortMode.None)
+        {
+            return FilterTracksBytes(tracksJson.Span, query.Span, downloadedOnly, downloadedJson.Span, sort);
+        }
+
+        public static Task<string> FilterTracksAsync(string tracksJson, string query = null,
+            bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
+        {
+            CheckText(tracksJson, "tracksJson");
+            CheckText(query, "query");
+            CheckText(downloadedJson, "downloadedJson");
+            return Task.Run(() => TakeString(FilterFunction, NativeFilter(Terminated(tracksJson),
+                Terminated(query), downloadedOnly, Terminated(downloadedJson), sort)));
+        }
+
+        public static Task<string> FilterTracksAsync(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query = default,
+            bool downloadedOnly = false, ReadOnlyMemory<byte> downloadedJson = default, SortMode sort = SortMode.None)
+        {
+            CheckFilterBytes(tracksJson.Span, query.Span, downloadedJson.Span);
+            return Task.Run(() => TakeString(FilterFunction, NativeFilter(Copy(tracksJson.Span),
+                Copy(query.Span), downloadedOnly, Copy(downloadedJson.Span), sort)));
+        }
+
+        public static Task<byte[]> FilterTracksBytesAsync(string tracksJson, string query = null,
+            bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
+        {
+            CheckText(tracksJson, "tracksJson");
+            CheckText(query, "query");
+            CheckText(downloadedJson, "downloadedJson");
+            return Task.Run(() => TakeBytes(FilterFunction, NativeFilter(Terminated(tracksJson),
+                Terminated(query), downloadedOnly, Terminated(downloadedJson), sort)));
+        }
+
+        public static Task<byte[]> FilterTracksBytesAsync(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query = default,
+            bool downloadedOnly = false, ReadOnlyMemory<byte> downloadedJson = default, SortMode sort = SortMode.None)
+        {
+            CheckFilterBytes(tracksJson.Span, query.Span, downloadedJson.Span);
+            return Task.Run(() => TakeBytes(FilterFunction, NativeFilter(Copy(tracksJson.Span),
+                Copy(query.Span), downloadedOnly, Copy(downloadedJson.Span), sort)));
+        }
+
+        static IntPtr FilterBytes(byte[] tracksJson, byte[] query, bool downloadedOnly,
+            byte[] downloadedJson, SortMode sort)
+        {
+            return NativeFilter(Terminated(tracksJson, "tracksJson", false), Terminated(query, "query", false),
+                downloadedOnly, Terminated(downloadedJson, "downloadedJson", false), sort);
+        }
+
+        static IntPtr FilterSpans(ReadOnlySpan<byte> tracksJson, ReadOnlySpan<byte> query, bool downloadedOnly,
+            ReadOnlySpan<byte> downloadedJson, SortMode sort)
+        {
+            return NativeFilter(Terminated(tracksJson, "tracksJson", false), Terminated(query, "query", false),
+                downloadedOnly, Terminated(downloadedJson, "downloadedJson", false), sort);
+        }
+
+        static void CheckFilterBytes(ReadOnlySpan<byte> tracksJson, ReadOnlySpan<byte> query,
+            ReadOnlySpan<byte> downloadedJson)
+        {
+            CheckBytes(tracksJson, "tracksJson", false);
+            CheckBytes(query, "query", false);
+            CheckBytes(downloadedJson, "downloadedJson", false);
+        }
+
+        // ---- Unified results reshaped into their flat form, as JSON.
+
         public static string Normalize(string json)
         {
-            byte[] text = ToUtf8z(json);
-            // The length excludes the NUL; 0 (empty text) makes the module read up to it.
-            UIntPtr len = new UIntPtr(text == null ? 0u : (uint)(text.Length - 1));
-            return Take("ntsrch_normalize_unified_results_json",
-                ntsrch_normalize_unified_results_json(text, len));
+            CheckText(json, "json");
+            return TakeString(NormalizeFunction, NormalizeString(json));
         }
 
-        // Copies and releases an owned result. Must run on the calling thread, right after
-        // the call: the last-error text is per thread and the next call changes it.
-        static string Take(string function, IntPtr p)
+        public static string Normalize(byte[] json)
         {
-            if (p == IntPtr.Zero)
-            {
-                string why = FromUtf8(ntsrch_last_error());
-                if (why.Length > 0)
-                    throw new NtsrchException(function, why);
-                throw new OutOfMemoryException(function + ": out of memory");
-            }
-            try
-            {
-                return FromUtf8(p);
-            }
-            finally
-            {
-                ntsrch_free(p);
-            }
+            CheckBytes(json, "json", false);
+            return TakeString(NormalizeFunction, NativeNormalize(json, json == null));
         }
 
-        static byte[] ToUtf8z(string s)
+        public static string Normalize(ReadOnlySpan<byte> json)
+        {
+            CheckBytes(json, "json", false);
+            return TakeString(NormalizeFunction, NativeNormalize(json, false));
+        }
+
+        public static string Normalize(ReadOnlyMemory<byte> json)
+        {
+            return Normalize(json.Span);
+        }
+
+        public static byte[] NormalizeBytes(string json)
+        {
+            CheckText(json, "json");
+            return TakeBytes(NormalizeFunction, NormalizeString(json));
+        }
+
+        public static byte[] NormalizeBytes(byte[] json)
+        {
+            CheckBytes(json, "json", false);
+            return TakeBytes(NormalizeFunction, NativeNormalize(json, json == null));
+        }
+
+        public static byte[] NormalizeBytes(ReadOnlySpan<byte> json)
+        {
+            CheckBytes(json, "json", false);
+            return TakeBytes(NormalizeFunction, NativeNormalize(json, false));
+        }
+
+        public static byte[] NormalizeBytes(ReadOnlyMemory<byte> json)
+        {
+            return NormalizeBytes(json.Span);
+        }
+
+        public static Task<string> NormalizeAsync(string json)
+        {
+            CheckText(json, "json");
+            return Task.Run(() => TakeString(NormalizeFunction, NormalizeString(json)));
+        }
+
+        public static Task<string> NormalizeAsync(ReadOnlyMemory<byte> json)
+        {
+            CheckBytes(json.Span, "json", false);
+            return Task.Run(() => TakeString(NormalizeFunction, NativeNormalize(json.Span, false)));
+        }
+
+        public static Task<byte[]> NormalizeBytesAsync(string json)
+        {
+            CheckText(json, "json");
+            return Task.Run(() => TakeBytes(NormalizeFunction, NormalizeString(json)));
+        }
+
+        public static Task<byte[]> NormalizeBytesAsync(ReadOnlyMemory<byte> json)
+        {
+            CheckBytes(json.Span, "json", false);
+            return Task.Run(() => TakeBytes(NormalizeFunction, NativeNormalize(json.Span, false)));
+        }
+
+        static IntPtr NormalizeString(string json)
+        {
+            return json == null ? NativeNormalize(default(ReadOnlySpan<byte>), true)
+                : NativeNormalize(Encoding.UTF8.GetBytes(json), false);
+        }
+
+        // ---- Input rules, checked before any call.
+
+        static void CheckText(string s, string parameter)
+        {
+            int nul = s == null ? -1 : s.IndexOf('\0');
+            if (nul >= 0)
+                throw new ArgumentException(string.Format("{0}: embedded NUL at byte {1}", parameter,
+                    Encoding.UTF8.GetByteCount(s.Substring(0, nul))), parameter);
+        }
+
+        static void CheckBytes(ReadOnlySpan<byte> s, string parameter, bool mustBeUtf8)
+        {
+            int nul = s.IndexOf((byte)0);
+            if (nul >= 0)
+                throw new ArgumentException(string.Format("{0}: embedded NUL at byte {1}", parameter, nul),
+                    parameter);
+            int bad = mustBeUtf8 ? InvalidUtf8At(s) : -1;
+            if (bad >= 0)
+                throw new ArgumentException(string.Format("{0}: not valid UTF-8 at byte {1}", parameter, bad),
+                    parameter);
+        }
+
+        // Offset of the first byte that does not start or continue a well-formed UTF-8
+        // sequence (no overlong forms, surrogates or values above U+10FFFF), or -1.
+        static int InvalidUtf8At(ReadOnlySpan<byte> s)
+        {
+            int i = 0;
+            while (i < s.Length)
+            {
+                byte b = s[i];
+                int more;
+                byte low = 0x80, high = 0xBF;
+                if (b < 0x80) { i++; continue; }
+                else if (b >= 0xC2 && b <= 0xDF) more = 1;
+                else if (b >= 0xE0 && b <= 0xEF)
+                {
+                    more = 2;
+                    if (b == 0xE0) low = 0xA0;
+                    else if (b == 0xED) high = 0x9F;
+                }
+                else if (b >= 0xF0 && b <= 0xF4)
+                {
+                    more = 3;
+                    if (b == 0xF0) low = 0x90;
+                    else if (b == 0xF4) high = 0x8F;
+                }
+                else return i;
+                for (int k = 1; k <= more; k++)
+                {
+                    if (i + k >= s.Length) return i + k;
+                    byte c = s[i + k];
+                    if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF))
+                        return i + k;
+                }
+                i += more + 1;
+            }
+            return -1;
+        }
+
+        // NUL-terminated copies for the C call; null stays null (C's NULL).
+        static byte[] Terminated(string s)
         {
             if (s == null)
                 return null;
@@ -167,14 +586,73 @@ namespace Ntsrch
             return bytes;
         }
 
-        static string FromUtf8(IntPtr p)
+        static byte[] Terminated(ReadOnlySpan<byte> s, string parameter, bool mustBeUtf8)
         {
-            int n = 0;
-            while (Marshal.ReadByte(p, n) != 0)
-                n++;
-            byte[] bytes = new byte[n];
-            Marshal.Copy(p, bytes, 0, n);
-            return Encoding.UTF8.GetString(bytes);
+            CheckBytes(s, parameter, mustBeUtf8);
+            return Copy(s);
+        }
+
+        static byte[] Terminated(byte[] s, string parameter, bool mustBeUtf8)
+        {
+            return s == null ? null : Terminated(new ReadOnlySpan<byte>(s), parameter, mustBeUtf8);
+        }
+
+        static byte[] Copy(ReadOnlySpan<byte> s)
+        {
+            byte[] z = new byte[s.Length + 1];
+            s.CopyTo(z);
+            return z;
+        }
+
+        // ---- Results. Each must run on the calling thread, right after the call: the
+        // last-error text is per thread and the next call changes it.
+
+        static void Refuse(string function)
+        {
+            string why = FromUtf8(NativeLastError());
+            if (why.Length > 0)
+                throw new NtsrchException(function, why);
+            throw new OutOfMemoryException(function + ": out of memory");
+        }
+
+        static unsafe string TakeString(string function, IntPtr p)
+        {
+            if (p == IntPtr.Zero)
+                Refuse(function);
+            try
+            {
+                return Encoding.UTF8.GetString((byte*)p, Length(p));
+            }
+            finally
+            {
+                NativeFree(p);
+            }
+        }
+
+        static byte[] TakeBytes(string function, IntPtr p)
+        {
+            if (p == IntPtr.Zero)
+                Refuse(function);
+            try
+            {
+                byte[] bytes = new byte[Length(p)];
+                Marshal.Copy(p, bytes, 0, bytes.Length);
+                return bytes;
+            }
+            finally
+            {
+                NativeFree(p);
+            }
+        }
+
+        static unsafe int Length(IntPtr p)
+        {
+            return new ReadOnlySpan<byte>((void*)p, int.MaxValue).IndexOf((byte)0);
+        }
+
+        static unsafe string FromUtf8(IntPtr p)
+        {
+            return Encoding.UTF8.GetString((byte*)p, Length(p));
         }
     }
 }

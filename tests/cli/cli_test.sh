@@ -15,6 +15,7 @@ passed=0 failed=0
 #   STREAM out: every line of TEXT on stdout, stderr empty;
 #          err: every line of TEXT on stderr, stdout empty;
 #          full: stdout is /dev/full, every line of TEXT on stderr.
+#   A line of TEXT that starts with ! must not appear.
 #   Standard input is $in (default /dev/null).
 expect() {
     local name=$1 status=$2 stream=$3 text=$4 rc=0 out=$tmp/out said quiet
@@ -30,7 +31,11 @@ expect() {
     [ "$rc" = "$status" ] || why="exit status $rc, expected $status"
     [ -z "$why" ] && [ -s "$quiet" ] && why="unexpected output on the other stream"
     while [ -z "$why" ] && IFS= read -r line; do
-        grep -qF -- "$line" "$said" || why="no '$line'"
+        if [ "${line#!}" != "$line" ]; then
+            ! grep -qF -- "${line#!}" "$said" || why="unwanted '${line#!}'"
+        else
+            grep -qF -- "$line" "$said" || why="no '$line'"
+        fi
     done <<<"$text"
     if [ -z "$why" ]; then
         echo "pass $name"
@@ -92,17 +97,52 @@ expect filter-downloaded-only 0 out '"streamURL":"https://cdn.example/t/6.mp3"' 
 expect normalize 0 out '{"localCount":2,"catalogueCount":2,' -- "$t" normalize "$samples/unified.json"
 expect selftest 0 out 'selftest passed' -- "$t" selftest
 
-# Input the module refuses, files, out of memory, output that cannot be written.
+# Input the module refuses names its file ("-" for standard input); files, out of memory,
+# output that cannot be written.
+printf '[{"title":"a"}' >"$tmp/truncated.json"
+: >"$tmp/empty.json"
+printf '{"tracks":[1]' >"$tmp/truncated-unified.json"
 expect refused-query 1 err 'ntsrch: empty query' -- "$t" url "   "
-expect refused-tracks 1 err 'ntsrch: tracks_json must be array' -- "$t" filter -
-expect refused-unified 1 err 'ntsrch: invalid search json' -- "$t" normalize -
+expect refused-tracks-stdin 1 err 'ntsrch: -: tracks_json must be array' -- "$t" filter -
+expect refused-unified-stdin 1 err 'ntsrch: -: invalid search json' -- "$t" normalize -
+expect refused-tracks-truncated 1 err "ntsrch: $tmp/truncated.json: tracks_json must be array" -- \
+    "$t" filter "$tmp/truncated.json"
+expect refused-tracks-empty 1 err "ntsrch: $tmp/empty.json: tracks_json must be array" -- \
+    "$t" filter "$tmp/empty.json" --downloaded "$samples/downloaded.json"
+expect refused-tracks-not-array 1 err "ntsrch: $samples/unified.json: tracks_json must be array" -- \
+    "$t" filter "$samples/unified.json"
+expect refused-unified-truncated 1 err "ntsrch: $tmp/truncated-unified.json: invalid search json" -- \
+    "$t" normalize "$tmp/truncated-unified.json"
+
+# A NUL byte would end the text the module reads: every file input refuses it, with its offset.
+printf '[{"title":"a"}]\0garbage' >"$tmp/nul-tracks.json"
+printf '\0[]' >"$tmp/nul-first.json"
+printf '["u1",\0"u2"]' >"$tmp/nul-downloaded.json"
+printf '{"tracks":[]}\0' >"$tmp/nul-unified.json"
+expect nul-in-tracks 1 err "ntsrch: $tmp/nul-tracks.json: embedded NUL at byte 15" -- "$t" filter "$tmp/nul-tracks.json"
+expect nul-first-byte 1 err "ntsrch: $tmp/nul-first.json: embedded NUL at byte 0" -- "$t" filter "$tmp/nul-first.json"
+in=$tmp/nul-tracks.json expect nul-in-tracks-stdin 1 err 'ntsrch: -: embedded NUL at byte 15' -- "$t" filter -
+expect nul-in-downloaded 1 err "ntsrch: $tmp/nul-downloaded.json: embedded NUL at byte 6" -- \
+    "$t" filter "$samples/tracks.json" --downloaded "$tmp/nul-downloaded.json"
+in=$tmp/nul-downloaded.json expect nul-in-downloaded-stdin 1 err 'ntsrch: -: embedded NUL at byte 6' -- \
+    "$t" filter "$samples/tracks.json" --downloaded=- --downloaded-only
+expect nul-in-unified 1 err "ntsrch: $tmp/nul-unified.json: embedded NUL at byte 13" -- "$t" normalize "$tmp/nul-unified.json"
+in=$tmp/nul-unified.json expect nul-in-unified-stdin 1 err 'ntsrch: -: embedded NUL at byte 13' -- "$t" normalize -
 expect unreadable-file 1 err "ntsrch: cannot open $tmp/none.json" -- "$t" filter "$tmp/none.json"
 expect directory-as-file 1 err "ntsrch: cannot read $tmp" -- "$t" normalize "$tmp"
 expect out-of-memory 1 err 'ntsrch: out of memory' -- "$t" --module "$fake" filter "$samples/tracks.json"
 expect selftest-failure 1 err 'ntsrch: selftest failed: title ordering' -- "$t" --module "$fake" selftest
-expect stdout-full 1 full 'ntsrch: cannot write the output' -- "$t" url x
-expect help-to-full-stdout 1 full 'ntsrch: cannot write the output' -- "$t" --help
-expect version-to-full-stdout 1 full 'ntsrch: cannot write the output' -- "$t" --version
+# A write error carries its reason whatever the size: larger than stdio's buffer, the
+# write fails at once rather than at the final flush.
+full_reason='ntsrch: cannot write the output: No space left on device'
+awk 'BEGIN { printf "["; for (i = 0; i < 20000; i++) printf "%s{\"title\":\"t%d\"}", (i ? "," : ""), i; print "]" }' \
+    >"$tmp/large.json"
+expect stdout-full 1 full "$full_reason" -- "$t" url x
+expect help-to-full-stdout 1 full "$full_reason" -- "$t" --help
+expect version-to-full-stdout 1 full "$full_reason" -- "$t" --version
+expect large-result-to-full-stdout 1 full "$full_reason" -- "$t" filter "$tmp/large.json"
+expect normalize-to-full-stdout 1 full "$full_reason" -- "$t" normalize "$samples/unified.json"
+expect selftest-to-full-stdout 1 full "$full_reason" -- "$t" selftest
 
 # Finding the module: explicit choices, ABI check, every place tried.
 expect module-missing 2 err $'ntsrch: cannot load the module; tried:\n'"  --module, $tmp/none.so: " -- \
@@ -111,6 +151,19 @@ expect env-module-missing 2 err "  \$NTSRCH_MODULE, $tmp/none.so: " -- env NTSRC
 expect env-module-used 1 err 'ntsrch: out of memory' -- env NTSRCH_MODULE="$fake" "$t" url x
 expect module-option-beats-env 0 out '/search/api?q=x&format=json' -- env NTSRCH_MODULE="$fake" "$t" --module "$module" url x
 expect not-a-module 2 err "--module, $not_module: does not export ntsrch_version" -- "$t" --module "$not_module" url x
+# A name without a folder part is looked up on the library path, never in the current folder
+# (a name no system has, so the lookup cannot succeed there).
+mkdir "$tmp/here"
+copy=ntsrch-cli-copy-of-the-module.so
+cp "$module" "$tmp/here/$copy"
+expect bare-module-name 2 err "ntsrch: '$copy' has no folder part, so it is looked up on the system library search path (dlopen's search), not in the current folder; use ./$copy to load the file in the current folder" -- \
+    env -C "$tmp/here" "$t" --module "$copy" url x
+expect bare-env-module-name 2 err "use ./$copy to load the file in the current folder" -- \
+    env -C "$tmp/here" NTSRCH_MODULE="$copy" "$t" url x
+expect dot-slash-module-name 0 out "module $version (ABI 1) ./$copy" -- \
+    env -C "$tmp/here" "$t" --module "./$copy" --version
+expect path-module-not-explained 2 err "  --module, $tmp/none.so: 
+!has no folder part" -- "$t" --module "$tmp/none.so" url x
 expect abi-mismatch 2 err "--module, $fake: module ABI 2, this tool needs ABI 1" -- env NTSRCH_FAKE_ABI=2 "$t" --module "$fake" url x
 
 # A module beside the tool that cannot load is reported along with every later place.

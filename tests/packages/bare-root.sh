@@ -24,12 +24,16 @@ die() { echo "bare-root $suite: $*" >&2; exit 1; }
 mkdir -p "$cache"
 tarball=$cache/$suite-minbase.tar
 if [ ! -s "$tarball" ]; then
-    # Both must hold before minutes of downloading: this debootstrap knows the release, and
-    # the archive this machine's apt uses serves it. Packages are checked against
-    # debian-archive-keyring, whose Debian 12 update carries Debian 13's keys.
+    # Before minutes of downloading: this debootstrap knows the release, the archive this
+    # machine's apt uses serves it, and its signature checks out against the keyring that
+    # debootstrap uses (Debian 12's debian-archive-keyring carries Debian 13's keys).
     [ -e "/usr/share/debootstrap/scripts/$suite" ] || die "this debootstrap does not know $suite"
     mirror=$(bash -c 'source "$1" && archive_uri' _ "$src/scripts/install-deps")
-    wget -q -O /dev/null "$mirror/dists/$suite/InRelease" || die "$mirror serves no $suite"
+    release=$(mktemp)
+    wget -q -O "$release" "$mirror/dists/$suite/InRelease" || die "$mirror serves no $suite"
+    gpgv --keyring /usr/share/keyrings/debian-archive-keyring.gpg "$release" >/dev/null 2>&1 ||
+        { rm -f "$release"; die "$suite's InRelease is not signed by a key of debian-archive-keyring"; }
+    rm -f "$release"
     say "debootstrap --variant=minbase $suite (once; kept as $tarball)"
     rm -rf "$cache/make-$suite"
     debootstrap --variant=minbase --include="$(IFS=,; echo "${tools[*]}")" "$suite" \
@@ -112,7 +116,7 @@ for c in "${cases[@]}"; do
 done
 
 # Purge: every path the packages listed is gone, but for folders other packages own too.
-in_root dpkg -L "${packages[@]}" | grep -vx '/\.' | sort -u >"$root/tmp/listed"
+in_root dpkg -L "${packages[@]}" | grep -vxE '(/\.)?' | sort -u >"$root/tmp/listed"
 in_root env DEBIAN_FRONTEND=noninteractive apt purge -y -o Dpkg::Use-Pty=0 "${packages[@]}" \
     >"$root/tmp/purge.log" 2>&1 || { cat "$root/tmp/purge.log"; exit 1; }
 left=()

@@ -194,7 +194,7 @@ npm_types() {
 
 dotnet_wrapper() {
     # The wrapper's own checks print pass/fail lines: they go to the results as they are.
-    mcs -langversion:6 -warnaserror -out:"$tmp/ntsrch-check.exe" "$root/bindings/dotnet/Ntsrch.cs" \
+    mcs -langversion:7.2 -unsafe -warnaserror -out:"$tmp/ntsrch-check.exe" "$root/bindings/dotnet/Ntsrch.cs" \
         "$root/bindings/dotnet/NtsrchCheck.cs" || return 1
     LD_LIBRARY_PATH=$sysroot/usr/lib/$ma mono "$tmp/ntsrch-check.exe" | tee "$tmp/dotnet.txt"
     local rc=${PIPESTATUS[0]}
