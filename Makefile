@@ -98,7 +98,7 @@ test-fuzz: build-asan
 	done
 
 # Windows x64 (under wine), Linux arm64 and s390x (under qemu), each in $(BUILD)-TARGET, and
-# the names CMake would give the module on macOS (configure only);
+# macOS x86_64, arm64 and universal, built and checked as files (nothing here runs them);
 # CROSS_TARGETS=... runs a subset. One JUnit file per target.
 CROSS_TARGETS ?= windows arm64 s390x macos
 test-cross: DEPS_JOB = cross
