@@ -12,7 +12,8 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan test-readme test-cross packages test-packages wasm
+	test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
+	release test-release wasm
 
 all: build
 
@@ -97,9 +98,9 @@ test-fuzz: build-asan
 	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
 	done
 
-# Windows x64 (under wine), Linux arm64 and s390x (under qemu), WebAssembly (under Node),
-# each in $(BUILD)-TARGET, and
-# the names CMake would give the module on macOS (configure only);
+# Windows x64 (under wine), Linux arm64 and s390x (under qemu), WebAssembly (under Node and
+# headless Chromium), each in $(BUILD)-TARGET, and
+# macOS x86_64, arm64 and universal, built and checked as files (nothing here runs them);
 # CROSS_TARGETS=... runs a subset. One JUnit file per target.
 CROSS_TARGETS ?= windows arm64 s390x wasm macos
 test-cross: DEPS_JOB = cross
@@ -124,6 +125,19 @@ packages: deps
 test-packages: DEPS_JOB = packages
 test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
+
+# The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
+# package with five prebuilds, SHA256SUMS. Builds only: the cross trees' modules and tools
+# (macOS and the Windows import library come from `make test-cross`), no test is run.
+release: DEPS_JOB = packages cross
+release: deps
+	BUILD=$(BUILD) scripts/build-packages
+	BUILD=$(BUILD) scripts/build-release
+
+# What `make release` built, checked against tables of expectations (tests/release/).
+test-release: DEPS_JOB = packages cross
+test-release: release
+	tests/release/check.py $(abspath $(RESULTS))
 
 # Module vs. yyjson-only floors, same run (vs_copy, vs_direct columns), peak heap, and
 # instruction counts under callgrind.

@@ -7,4 +7,8 @@ endif()
 add_library(ntsrch_yyjson STATIC ${NTSRCH_YYJSON_SOURCE}/src/yyjson.c)
 set_target_properties(ntsrch_yyjson PROPERTIES COMPILE_OPTIONS "-w" POSITION_INDEPENDENT_CODE ON)
 target_include_directories(ntsrch_yyjson SYSTEM PUBLIC ${NTSRCH_YYJSON_SOURCE}/src)
+# Hidden inside the module: yyjson's header would mark its functions for export, which a
+# linker without an export list (Zig's for macOS) would then honour.
+set_target_properties(ntsrch_yyjson PROPERTIES C_VISIBILITY_PRESET hidden)
+target_compile_definitions(ntsrch_yyjson PUBLIC yyjson_api=)
 add_library(yyjson::yyjson ALIAS ntsrch_yyjson)

@@ -17,6 +17,12 @@
 #include <io.h>
 #include <windows.h>
 #define MODULE_FILE "nortavel-nortaveltune-search-client.dll"
+#elif defined(__APPLE__)
+#include <dlfcn.h>
+#include <mach-o/dyld.h>
+#include <stdint.h>
+#include <unistd.h>
+#define MODULE_FILE "nortavel-nortaveltune-search-client.dylib"
 #else
 #include <dlfcn.h>
 #include <link.h>
@@ -101,6 +107,21 @@ static void close_module(void *h) {
     dlclose(h);
 }
 
+#ifdef __APPLE__
+/* dyld has neither link maps nor /proc: ask which image holds one of the module's
+ * functions, and dyld for the executable's path. */
+static int module_file_of(void *h, char *buf, size_t cap) {
+    Dl_info info;
+    void *sym = dlsym(h, "ntsrch_version");
+    if (sym == NULL || dladdr(sym, &info) == 0 || info.dli_fname == NULL) return 0;
+    return snprintf(buf, cap, "%s", info.dli_fname) < (int)cap;
+}
+
+static int self_path(char *buf, size_t cap) {
+    uint32_t size = cap > UINT32_MAX ? UINT32_MAX : (uint32_t)cap;
+    return _NSGetExecutablePath(buf, &size) == 0;
+}
+#else
 static int module_file_of(void *h, char *buf, size_t cap) {
     struct link_map *map = NULL;
     if (dlinfo(h, RTLD_DI_LINKMAP, &map) != 0 || map == NULL || map->l_name == NULL) return 0;
@@ -113,6 +134,7 @@ static int self_path(char *buf, size_t cap) {
     buf[n] = '\0';
     return 1;
 }
+#endif
 
 static int is_separator(char c) {
     return c == '/';

@@ -50,8 +50,13 @@ exports=(ntsrch_version ntsrch_abi_version ntsrch_last_error ntsrch_free ntsrch_
   "${exports[@]/#/--export=}" -o "$out/nortavel-nortaveltune-search-client.wasm"
 # The JavaScript binding beside the module, as the npm package's wasm/ folder holds it.
 rules=${NTSRCH_RULES_JS:-bindings/node/rules.js}
-mkdir -p "$out/js"
-cp bindings/wasm/ntsrch-wasm.mjs bindings/wasm/worker.mjs bindings/wasm/index.d.ts \
-  "$out/nortavel-nortaveltune-search-client.wasm" "$out/js/"
-node wasm/esm-rules.cjs "$rules" "$out/js/rules.mjs"
+rm -rf "$out/js"
+if [ -f "$rules" ]; then
+  mkdir -p "$out/js"
+  cp bindings/wasm/ntsrch-wasm.mjs bindings/wasm/worker.mjs bindings/wasm/index.d.ts \
+    "$out/nortavel-nortaveltune-search-client.wasm" "$out/js/"
+  node wasm/esm-rules.cjs "$rules" "$out/js/rules.mjs"
+else
+  echo "wasm/build.sh: no $rules (the Node binding's input rules), so no JavaScript binding in $out/js" >&2
+fi
 echo "$out/nortavel-nortaveltune-search-client.wasm: $(stat -c %s "$out/nortavel-nortaveltune-search-client.wasm") bytes"

@@ -1,51 +1,49 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs dist/*.deb for real, with apt-get, into a bare Debian 12 root (debootstrap
-# minbase, plus a C compiler and pkg-config to build a consumer), then uses them there as a
-# user would: the tool, the module loaded by bare file name, a C program built with plain
-# `pkg-config ntsrch`, and removal. Debian 12 has no yyjson, so Debian 13's libyyjson0 .deb
-# goes in beside ours, as a Debian 12 user would have to bring it.
+# Installs dist/*.deb for real, with `apt install ./dist/*.deb`, into a bare Debian root
+# (debootstrap minbase of SUITE, plus a C compiler and pkg-config to build a consumer: the
+# packages themselves get nothing added), then uses them there as a user would: the tool,
+# a C program built with plain `pkg-config ntsrch`, the module loaded by bare file name,
+# and a purge that must leave no file of the packages behind.
 #
-# The root is made once and kept as a tarball in CACHE (default build-bare-root/); an
-# existing minbase tarball can be given instead with NTSRCH_BARE_ROOT=FILE.tar.
-# Usage: tests/packages/bare-root.sh [CACHE_DIR]       (root; needs debootstrap)
+# Each root is made once and kept as CACHE/SUITE-minbase.tar (default build-bare-root/).
+# Usage: tests/packages/bare-root.sh SUITE [CACHE_DIR]    (root; needs debootstrap)
+#        SUITE: bookworm (Debian 12) or trixie (Debian 13)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
-cache=${1:-$src/build-bare-root}
+suite=$1
+cache=${2:-$src/build-bare-root}
 dist=$src/dist
-arch=$(dpkg --print-architecture)
 tools=(gcc libc6-dev pkg-config)
+packages=(nortavel-nortaveltune-search-client ntsrch-dev ntsrch)
+version=$(sed -n 's/^#define NTSRCH_VERSION_STRING "\(.*\)"$/\1/p' "$src/include/ntsrch.h")
+say() { echo "bare-root $suite: $*"; }
+die() { echo "bare-root $suite: $*" >&2; exit 1; }
 
 mkdir -p "$cache"
-tarball=${NTSRCH_BARE_ROOT:-$cache/bookworm-minbase.tar}
+tarball=$cache/$suite-minbase.tar
 if [ ! -s "$tarball" ]; then
-    echo "bare-root: debootstrap --variant=minbase bookworm (once; kept as $tarball)"
+    # Before minutes of downloading: this debootstrap knows the release, the archive this
+    # machine's apt uses serves it, and its signature checks out against the keyring that
+    # debootstrap uses (Debian 12's debian-archive-keyring carries Debian 13's keys).
+    [ -e "/usr/share/debootstrap/scripts/$suite" ] || die "this debootstrap does not know $suite"
     mirror=$(bash -c 'source "$1" && archive_uri' _ "$src/scripts/install-deps")
-    rm -rf "$cache/make"
-    debootstrap --variant=minbase --include="$(IFS=,; echo "${tools[*]}")" bookworm \
-        "$cache/make" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
-        { tail -n 20 "$cache/debootstrap.log"; exit 1; }
-    tar -C "$cache/make" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
-    rm -rf "$cache/make"
+    release=$(mktemp)
+    wget -q -O "$release" "$mirror/dists/$suite/InRelease" || die "$mirror serves no $suite"
+    gpgv --keyring /usr/share/keyrings/debian-archive-keyring.gpg "$release" >/dev/null 2>&1 ||
+        { rm -f "$release"; die "$suite's InRelease is not signed by a key of debian-archive-keyring"; }
+    rm -f "$release"
+    say "debootstrap --variant=minbase $suite (once; kept as $tarball)"
+    rm -rf "$cache/make-$suite"
+    debootstrap --variant=minbase --include="$(IFS=,; echo "${tools[*]}")" "$suite" \
+        "$cache/make-$suite" "$mirror" >"$cache/debootstrap-$suite.log" 2>&1 ||
+        { tail -n 20 "$cache/debootstrap-$suite.log"; exit 1; }
+    tar -C "$cache/make-$suite" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
+    rm -rf "$cache/make-$suite"
 fi
 
-yyjson_deb=$(ls "$cache"/libyyjson0_*.deb 2>/dev/null | head -n1 || true)
-if [ -z "$yyjson_deb" ]; then
-    echo "bare-root: downloading Debian 13's libyyjson0"
-    (
-        # shellcheck source=../../scripts/install-deps
-        source "$src/scripts/install-deps"
-        apt_dir=$(mktemp -d)
-        next_release "$apt_dir" deb "$arch" update >/dev/null
-        (cd "$apt_dir/debs" && next_release "$apt_dir" deb "$arch" download "libyyjson0:$arch" >/dev/null)
-        cp "$apt_dir"/debs/libyyjson0_*.deb "$cache/"
-        rm -rf "$apt_dir"
-    )
-    yyjson_deb=$(ls "$cache"/libyyjson0_*.deb | head -n1)
-fi
-
-root=$(mktemp -d /tmp/ntsrch-bare-root-XXXXXX)
+root=$(mktemp -d "/tmp/ntsrch-bare-$suite-XXXXXX")
 cleanup() {
     umount "$root/proc" 2>/dev/null || true
     rm -rf --one-file-system "$root"
@@ -63,26 +61,19 @@ if [ "${#missing[@]}" -gt 0 ]; then
     in_root apt-get update -qq && in_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-mkdir -p "$root/tmp/debs"
-cp "$dist"/*.deb "$yyjson_deb" "$root/tmp/debs/"
-echo "bare-root: apt-get install ./*.deb"
-in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -o Dpkg::Use-Pty=0 /tmp/debs/*.deb' \
+mkdir -p "$root/tmp/dist"
+cp "$dist"/*.deb "$root/tmp/dist/"
+chmod -R a+rX "$root/tmp/dist"
+say "apt install ./dist/*.deb"
+in_root sh -c 'cd /tmp && DEBIAN_FRONTEND=noninteractive apt install -y -o Dpkg::Use-Pty=0 ./dist/*.deb' \
     >"$root/tmp/apt.log" 2>&1 || { cat "$root/tmp/apt.log"; exit 1; }
-grep -E '^Setting up' "$root/tmp/apt.log"
-in_root dpkg-query -W -f='${Package} ${Version} ${Status}\n' nortavel-nortaveltune-search-client \
-    ntsrch-dev ntsrch libyyjson0
+# Exactly the three packages went in: nothing else was needed.
+set_up=$(sed -n 's/^Setting up \([^:( ]*\).*/\1/p' "$root/tmp/apt.log" | sort | tr '\n' ' ')
+want=$(printf '%s\n' "${packages[@]}" | sort | tr '\n' ' ')
+[ "$set_up" = "$want" ] || { cat "$root/tmp/apt.log"; die "apt set up [$set_up], want [$want]"; }
+in_root dpkg-query -W -f='${Package} ${Version} ${Status}\n' "${packages[@]}"
 
-# The tool finds the module by file name in the system library path.
-[ "$(in_root ntsrch url "night skies" --base https://h)" = "https://h/search/api?q=night%20skies&format=json" ]
-in_root ntsrch selftest
-[ -f "$root/usr/share/man/man1/ntsrch.1.gz" ]
-
-# A C host built with plain pkg-config, run without any path set: the loader finds the
-# module by its SONAME, as any program linked against it would.
-cp "$src/tests/consumer/consumer.c" "$root/tmp/consumer.c"
-in_root sh -c 'cc -std=c99 -Wall -Wextra -Werror -o /tmp/consumer /tmp/consumer.c $(pkg-config --cflags --libs ntsrch)'
-in_root /tmp/consumer
-# A host that loads it by bare file name, as the bindings do.
+cp "$src/tests/consumer/consumer.c" "$src/samples/tracks.json" "$root/tmp/"
 cat >"$root/tmp/dl.c" <<'EOF'
 #include <dlfcn.h>
 #include <stdio.h>
@@ -91,16 +82,54 @@ int main(void) {
     int (*selftest)(void);
     if (!m) { fprintf(stderr, "%s\n", dlerror()); return 1; }
     *(void **)&selftest = dlsym(m, "ntsrch_selftest");
-    return selftest && selftest() == 0 ? 0 : 1;
+    if (!selftest || selftest() != 0) return 1;
+    puts("dlopen by bare name: selftest 0");
+    return 0;
 }
 EOF
-in_root cc -o /tmp/dl /tmp/dl.c -ldl
-in_root /tmp/dl
 
-# The packages leave nothing behind.
-in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 ntsrch ntsrch-dev \
-    nortavel-nortaveltune-search-client >/dev/null
-for f in /usr/bin/ntsrch /usr/include/ntsrch.h "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/nortavel-nortaveltune-search-client.so"; do
-    [ ! -e "$root$f" ] || { echo "left behind after purge: $f"; exit 1; }
+# name | command, run in the root from /tmp with no path set | extended regex its whole
+# output must match. The consumer needs no run path: the loader finds the module by its
+# SONAME in the system library directory, as it does for dlopen by bare file name.
+v=${version//./\\.}
+cases=(
+    "tool_version|ntsrch version|^ntsrch $v \(ABI 1\)$"
+    "tool_url|ntsrch url 'night skies' --base https://h|^https://h/search/api\?q=night%20skies&format=json$"
+    "tool_filter|ntsrch filter --query aurora --sort newest tracks.json|^\[\{\"id\":4,[^]]*\},\{\"id\":1,[^]]*\}\]$"
+    "tool_selftest|ntsrch selftest >/dev/null && echo ok|^ok$"
+    "man_page|ls /usr/share/man/man1/ntsrch.1.gz|^/usr/share/man/man1/ntsrch\.1\.gz$"
+    "consumer_build|cc -std=c99 -Wall -Wextra -Werror -o consumer consumer.c \$(pkg-config --cflags --libs ntsrch)|^$"
+    "consumer_run|./consumer|^https://music\.example/search/api\?q=night%20skies&format=json$"
+    "dlopen_build|cc -o dl dl.c -ldl|^$"
+    "dlopen_run|./dl|^dlopen by bare name: selftest 0$"
+)
+failed=0
+for c in "${cases[@]}"; do
+    IFS='|' read -r name cmd want <<<"$c"
+    if out=$(in_root sh -c "cd /tmp && $cmd" 2>&1) && [[ $out =~ $want ]]; then
+        say "pass $name"
+    else
+        say "FAIL $name: \`$cmd\` printed:"
+        printf '%s\n' "$out" | sed 's/^/    /'
+        failed=1
+    fi
 done
-echo "bare-root: installed, used and purged on Debian 12 ($(cat "$root/etc/debian_version"))"
+
+# Purge: every path the packages listed is gone, but for folders other packages own too.
+in_root dpkg -L "${packages[@]}" | grep -vxE '(/\.)?' | sort -u >"$root/tmp/listed"
+in_root env DEBIAN_FRONTEND=noninteractive apt purge -y -o Dpkg::Use-Pty=0 "${packages[@]}" \
+    >"$root/tmp/purge.log" 2>&1 || { cat "$root/tmp/purge.log"; exit 1; }
+left=()
+while IFS= read -r f; do
+    [ -e "$root$f" ] || [ -L "$root$f" ] || continue
+    [ -d "$root$f" ] && [ ! -L "$root$f" ] && in_root dpkg-query -S "$f" >/dev/null 2>&1 && continue
+    left+=("$f")
+done <"$root/tmp/listed"
+if [ "${#left[@]}" -eq 0 ]; then
+    say "pass purge ($(wc -l <"$root/tmp/listed") listed paths gone or shared folders)"
+else
+    say "FAIL purge left behind: ${left[*]}"
+    failed=1
+fi
+[ "$failed" -eq 0 ] || exit 1
+say "installed, used and purged on Debian $(cat "$root/etc/debian_version")"

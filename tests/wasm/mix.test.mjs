@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// needs: module only
 // Native module (through koffi) and WebAssembly module in one process.
 //   node tests/wasm/mix.test.mjs MODULE.wasm NATIVE_TREE
 // The crash once seen there came from the probe, not from the mix: Buffer.from(arrayBuffer)

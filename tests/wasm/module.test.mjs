@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// needs: module only
 // The .wasm file itself: exactly the agreed exports, no import at all, at most 500 KB, and
 // the reactor's start-up followed by the self-test.
 //   node tests/wasm/module.test.mjs MODULE.wasm

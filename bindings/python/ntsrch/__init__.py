@@ -7,48 +7,70 @@
     lib = ntsrch.Library(prefix="/usr/local")  # from an install prefix
     lib.build_search_url("night skies")
     lib.filter_and_sort_tracks(tracks_json, query="sky", sort=ntsrch.SortMode.TITLE_ASC,
-                               parse=True)
+                               output="value")
+    await lib.filter_and_sort_tracks_async(tracks_bytes, output="bytes")
 
-Finding the module: an explicit path= or prefix= is the only place tried. Otherwise
-Library() tries, in order, the file named by $NTSRCH_MODULE, the copy bundled in this
-package (a wheel carries one, with its libyyjson.so.0), then the system library path by
-file name; the first that loads and has this binding's ABI wins. When none does,
-ModuleLoadError lists every place tried and why each failed.
+Finding the module: an explicit path= or prefix= is the only place tried, and its failure
+raises ModuleLoadError with the reason. Otherwise Library() tries, in order, the file named
+by $NTSRCH_MODULE, the copy bundled in this package, then the system library path by file
+name. A file that does not load, lacks one of the eight exports or has another ABI is
+passed over with its reason; when no place works, ModuleLoadError lists every place tried.
 
-Every string the module returns is taken as a raw pointer, copied into Python and released
-with ntsrch_free before the call returns, so nothing leaks and nothing is freed twice. A
-failed call raises NtsrchError carrying the module's last-error text, read on the thread
-that made the call; a failure for lack of memory raises NtsrchMemoryError instead.
-Calls release the GIL and may be made from any number of threads at once.
+Inputs are checked before any call: text is str, bytes, bytearray, memoryview or None;
+JSON is text or lists, tuples and dicts with str keys holding only JSON values; a NUL byte
+in any text, NaN or infinity, or a sort mode outside C int raise ValueError; a wrong type
+raises TypeError. Every message starts with the parameter's name (and its path inside a
+value, e.g. "tracks[3].title").
+
+Copies: bytes go to the module as they are; bytearray and memoryview cost one copy (none
+for a whole bytes or bytearray behind a memoryview, and none for a bytearray given to
+normalize_unified_results, which takes a length); str costs its UTF-8 encoding. A result
+is copied once (output="bytes") or decoded once straight from the module's buffer
+(output="string"), then released with ntsrch_free before the call returns.
+
+A failed call raises NtsrchError carrying the module's last-error text, read on the thread
+that made the call; a failure for lack of memory raises NtsrchMemoryError instead. Calls
+release the GIL and may be made from any number of threads at once. The *_async
+coroutines make the whole call (checks, C call, last-error read, decoding) in the loop's
+default executor; bad input raises when the coroutine is awaited.
 """
 
 from __future__ import annotations
 
+import asyncio
 import ctypes
 import enum
+import functools
 import json
 import os
-from typing import (Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union,
+import sys
+from typing import (Any, Callable, Dict, List, Literal, Optional, Set, Tuple, Union,
                     overload)
 
 __all__ = ["Library", "SortMode", "NtsrchError", "NtsrchMemoryError", "ModuleLoadError",
            "MODULE_FILE", "ABI_VERSION", "BUNDLED_MODULE", "__version__"]
 
 __version__ = "1.0.0"
-MODULE_FILE = "nortavel-nortaveltune-search-client.so"
+MODULE_FILE = "nortavel-nortaveltune-search-client" + {
+    "win32": ".dll", "darwin": ".dylib"}.get(sys.platform, ".so")
 ABI_VERSION = 1
 # Where a wheel puts its copy of the module (absent in a source checkout).
 BUNDLED_MODULE = os.path.join(os.path.dirname(os.path.abspath(__file__)), MODULE_FILE)
 
 StrPath = Union[str, "os.PathLike[str]"]
-# Text arguments: str (sent as UTF-8), bytes as they are, or None (a null pointer).
-Text = Union[str, bytes, None]
-# JSON arguments: text as above, or a Python value that is serialised as JSON.
-JsonInput = Union[str, bytes, None, Sequence[Any], Dict[str, Any]]
+# Text arguments: str (sent as UTF-8), bytes-like as they are, or None (a null pointer).
+Text = Union[str, bytes, bytearray, memoryview, None]
+# JSON arguments: text as above, or Python values that are serialised as JSON.
+JsonInput = Union[str, bytes, bytearray, memoryview, None, List[Any], Tuple[Any, ...],
+                  Dict[str, Any]]
+Output = Literal["string", "bytes", "value"]
+
+_INT_MIN, _INT_MAX = -(1 << 31), (1 << 31) - 1
 
 
 class SortMode(enum.IntEnum):
-    """Orders of filter_and_sort_tracks (NTSRCH_SORT_* in the C header)."""
+    """Orders of filter_and_sort_tracks (NTSRCH_SORT_* in the C header). Any other int in
+    the C int range keeps input order, as the module does."""
     NONE = 0
     TITLE_ASC = 1
     ARTIST_ASC = 2
@@ -98,38 +120,164 @@ _SIGNATURES: Dict[str, Tuple[Any, List[Any]]] = {
 }
 
 
-def _find_in_prefix(prefix: StrPath) -> str:
-    libroot = os.path.join(os.fspath(prefix), "lib")
-    candidates = [os.path.join(libroot, MODULE_FILE),
-                  os.path.join(os.fspath(prefix), "lib64", MODULE_FILE)]
-    if os.path.isdir(libroot):  # multiarch, e.g. lib/x86_64-linux-gnu
-        candidates += sorted(os.path.join(libroot, d, MODULE_FILE) for d in os.listdir(libroot))
-    for path in candidates:
-        if os.path.isfile(path):
-            return path
-    raise FileNotFoundError(f"{MODULE_FILE} not found under {os.fspath(prefix)}")
+def _utf8_decoder() -> Callable[[int], str]:
+    """Decodes a NUL-terminated UTF-8 buffer into str in one pass, without the bytes copy
+    that string_at followed by decode makes (CPython); plain ctypes elsewhere."""
+    try:
+        fn = ctypes.pythonapi.PyUnicode_FromString
+    except AttributeError:
+        return lambda ptr: ctypes.string_at(ptr).decode("utf-8")
+    fn.restype = ctypes.py_object
+    fn.argtypes = [ctypes.c_void_p]
+    return fn
 
 
-def _candidates() -> List[Tuple[str, str]]:
-    """(place, how it was chosen) in lookup order, for Library() without path or prefix."""
-    found = []
-    env = os.environ.get("NTSRCH_MODULE")
-    if env:
-        found.append((env, "$NTSRCH_MODULE"))
-    found.append((BUNDLED_MODULE, "bundled"))
-    found.append((MODULE_FILE, "system library path"))
-    return found
+_decode_utf8 = _utf8_decoder()
 
 
-def _text(value: Any, name: Optional[str]) -> Optional[bytes]:
-    """str (UTF-8 encoded), bytes or None; anything else is serialised as JSON."""
-    if value is None or isinstance(value, bytes):
-        return value
+# ---- input rules -----------------------------------------------------------------------
+
+def _no_nul(data: Union[bytes, bytearray], name: str) -> None:
+    at = data.find(0)
+    if at >= 0:
+        raise ValueError(f"{name}: embedded NUL at byte {at}")
+
+
+def _encode(text: str, name: str) -> bytes:
+    try:
+        return text.encode("utf-8")
+    except UnicodeEncodeError as e:  # a lone surrogate
+        raise ValueError(f"{name}: not encodable as UTF-8 at character {e.start}") from None
+
+
+def _whole_object(view: memoryview) -> Union[bytes, bytearray, None]:
+    """The bytes or bytearray a memoryview shows in full, so it can go without a copy."""
+    obj = view.obj
+    if isinstance(obj, (bytes, bytearray)) and view.c_contiguous and view.nbytes == len(obj):
+        return obj
+    return None
+
+
+def _text_arg(value: Any, name: str) -> Optional[bytes]:
+    """Text as the NUL-terminated bytes the module reads, or None."""
+    if value is None:
+        return None
     if isinstance(value, str):
-        return value.encode("utf-8")
-    if name is not None:
-        return json.dumps(value, ensure_ascii=False).encode("utf-8")
-    raise TypeError(f"expected str, bytes or None, got {type(value).__name__}")
+        data = _encode(value, name)
+    elif isinstance(value, bytes):
+        data = value
+    elif isinstance(value, bytearray):
+        data = bytes(value)
+    elif isinstance(value, memoryview):
+        whole = _whole_object(value)
+        data = whole if isinstance(whole, bytes) else value.tobytes()
+    else:
+        raise TypeError(f"{name}: expected str, bytes, bytearray, memoryview or None, "
+                        f"got {type(value).__name__}")
+    _no_nul(data, name)
+    return data
+
+
+_Fault = Tuple[List[str], type, str]
+
+
+def _member(key: str) -> str:
+    return f".{key}" if key.isidentifier() else f"[{json.dumps(key, ensure_ascii=False)}]"
+
+
+def _json_fault(value: Any, open_ids: Set[int]) -> Optional[_Fault]:
+    """The first value that is not plain JSON: (path segments innermost first, error type,
+    message), or None. Only faults build paths, so a clean walk costs type checks alone."""
+    if isinstance(value, dict):
+        items: Any = value.items()
+        is_dict = True
+    elif isinstance(value, (list, tuple)):
+        items = enumerate(value)
+        is_dict = False
+    elif value is None or isinstance(value, (str, int)):
+        return None
+    elif isinstance(value, float):
+        return None if value - value == 0 else ([], ValueError, f"{value} is not a JSON number")
+    else:
+        return [], TypeError, f"{type(value).__name__} is not a JSON value"
+    ident = id(value)
+    if ident in open_ids:
+        return [], ValueError, "circular reference"
+    open_ids.add(ident)
+    for key, item in items:
+        if is_dict and not isinstance(key, str):
+            return [], TypeError, f"key {key!r} is not a str"
+        kind = type(item)
+        if kind is str or kind is int or kind is bool or item is None or (
+                kind is float and item - item == 0):
+            continue
+        fault = _json_fault(item, open_ids)
+        if fault is not None:
+            fault[0].append(_member(key) if is_dict else f"[{key}]")
+            return fault
+    open_ids.discard(ident)
+    return None
+
+
+def _json_arg(value: Any, name: str) -> Optional[bytes]:
+    """JSON text as bytes for the module: text is passed as given (the module refuses
+    what is not JSON), Python values are checked all the way down, then serialised."""
+    if not isinstance(value, (list, tuple, dict)):
+        return _text_arg(value, name)
+    try:
+        fault = _json_fault(value, set())
+    except RecursionError:
+        raise ValueError(f"{name}: nested too deeply") from None
+    if fault is not None:
+        segments, error, message = fault
+        raise error(f"{name}{''.join(reversed(segments))}: {message}")
+    # json.dumps writes a NUL inside a string as \u0000, so no NUL check is needed.
+    text = json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)
+    return _encode(text, name)
+
+
+def _sized_arg(value: Any, name: str) -> Tuple[Any, int]:
+    """For the call that takes a length: a bytearray (alone or as a whole memoryview) goes
+    in place, without a copy or a terminating NUL."""
+    array = _whole_object(value) if isinstance(value, memoryview) else value
+    if isinstance(array, bytearray) and len(array) > 0:
+        _no_nul(array, name)
+        return (ctypes.c_char * len(array)).from_buffer(array), len(array)
+    data = _json_arg(value, name)
+    return data, 0 if data is None else len(data)
+
+
+def _sort_arg(sort: Any) -> int:
+    if isinstance(sort, bool) or not isinstance(sort, int):
+        raise TypeError(f"sort: expected int or SortMode, got {type(sort).__name__}")
+    if not _INT_MIN <= sort <= _INT_MAX:
+        raise ValueError(f"sort: {int(sort)} is outside the C int range "
+                         f"[{_INT_MIN}, {_INT_MAX}]")
+    return int(sort)
+
+
+def _strict_bool(value: Any, name: str) -> bool:
+    if type(value) is not bool:
+        raise TypeError(f"{name}: expected bool, got {type(value).__name__}")
+    return value
+
+
+def _output_arg(output: Any, parse: Any) -> str:
+    if not isinstance(output, str) or output not in ("string", "bytes", "value"):
+        raise ValueError(f"output: expected 'string', 'bytes' or 'value', got {output!r}")
+    if _strict_bool(parse, "parse"):
+        if output == "bytes":
+            raise ValueError("parse: parse=True means output='value', not 'bytes'")
+        return "value"
+    return output
+
+
+def _utf8_error(data: bytes) -> Optional[int]:
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        return e.start
+    return None
 
 
 class Library:
@@ -145,9 +293,13 @@ class Library:
         if path is not None and prefix is not None:
             raise ValueError("give path or prefix, not both")
         if prefix is not None:
-            path = _find_in_prefix(prefix)
+            path = self._find_in_prefix(os.fspath(prefix))
         if path is not None:
-            self._load(os.fspath(path))
+            place = os.fspath(path)
+            try:
+                self._load(place)
+            except _Unusable as e:
+                raise ModuleLoadError([(place, str(e))]) from None
             return
         tried: List[Tuple[str, str]] = []
         for place, how in _candidates():
@@ -157,38 +309,55 @@ class Library:
             try:
                 self._load(place)
                 return
-            except OSError as e:
+            except _Unusable as e:
                 tried.append((f"{place} ({how})", str(e)))
         raise ModuleLoadError(tried)
 
+    @staticmethod
+    def _find_in_prefix(prefix: str) -> str:
+        libroot = os.path.join(prefix, "lib")
+        candidates = [os.path.join(libroot, MODULE_FILE),
+                      os.path.join(prefix, "lib64", MODULE_FILE)]
+        if os.path.isdir(libroot):  # multiarch, e.g. lib/x86_64-linux-gnu
+            candidates += sorted(os.path.join(libroot, d, MODULE_FILE)
+                                 for d in os.listdir(libroot))
+        for found in candidates:
+            if os.path.isfile(found):
+                return found
+        raise ModuleLoadError([(f"{prefix} (prefix)",
+                                f"no {MODULE_FILE} in lib/, lib64/ or lib/<multiarch>/")])
+
     def _load(self, path: str) -> None:
-        self.path = path
-        self._dll = ctypes.CDLL(path)
-        self._fn: Dict[str, Callable[..., Any]] = {}
+        try:
+            dll = ctypes.CDLL(path)
+        except OSError as e:
+            raise _Unusable(str(e)) from None
+        fns: Dict[str, Callable[..., Any]] = {}
+        missing = []
         for name, (restype, argtypes) in _SIGNATURES.items():
             try:
-                fn = getattr(self._dll, name)
+                fn = getattr(dll, name)
             except AttributeError:
-                continue  # reported when called, see _call
+                missing.append(name)
+                continue
             fn.restype = restype
             fn.argtypes = argtypes
-            self._fn[name] = fn
-        abi = self.abi_version()
+            fns[name] = fn
+        if missing:
+            raise _Unusable(f"does not export {', '.join(missing)}")
+        abi = fns["ntsrch_abi_version"]()
         if abi != ABI_VERSION:
-            raise OSError(f"{path}: module ABI {abi}, this binding needs {ABI_VERSION}")
+            raise _Unusable(f"module ABI {abi}, this binding needs {ABI_VERSION}")
+        self.path = path
+        self._dll = dll
+        self._fn = fns
 
     def provides(self, function: str) -> bool:
-        """True when the module exports the named ntsrch_ function."""
+        """True when the module exports the named ntsrch_ function (a loaded module has
+        all eight)."""
         return function in self._fn
 
-    def _call(self, name: str, *args: Any) -> Any:
-        try:
-            fn = self._fn[name]
-        except KeyError:
-            raise AttributeError(f"{self.path} does not export {name}") from None
-        return fn(*args)
-
-    def _take(self, name: str, ptr: Optional[int]) -> str:
+    def _take(self, name: str, ptr: Optional[int], output: str) -> Any:
         """Copies and releases an owned result, or raises with this thread's message."""
         if not ptr:
             message = self.last_error()
@@ -196,67 +365,252 @@ class Library:
                 raise NtsrchError(name, message)
             raise NtsrchMemoryError(name, "")
         try:
-            raw = ctypes.string_at(ptr)
+            if output == "bytes":
+                return ctypes.string_at(ptr)
+            try:
+                text = _decode_utf8(ptr)
+            except UnicodeDecodeError:  # never for checked input; no raise after success
+                text = ctypes.string_at(ptr).decode("utf-8", "surrogateescape")
         finally:
             self._fn["ntsrch_free"](ptr)
-        return raw.decode("utf-8")
+        return json.loads(text) if output == "value" else text
 
     def version(self) -> str:
         """The module's version text, e.g. "1.0.0"."""
-        value: bytes = self._call("ntsrch_version")
+        value: bytes = self._fn["ntsrch_version"]()
         return value.decode("ascii")
 
     def abi_version(self) -> int:
-        value: int = self._call("ntsrch_abi_version")
+        value: int = self._fn["ntsrch_abi_version"]()
         return value
 
     def last_error(self) -> str:
         """The calling thread's last-error text ("" when none)."""
-        value: bytes = self._call("ntsrch_last_error")
+        value: bytes = self._fn["ntsrch_last_error"]()
         return value.decode("utf-8", "replace")
 
     def selftest(self) -> int:
         """0 when the built-in checks pass, 1 (URL) or 2 (ordering) otherwise."""
-        value: int = self._call("ntsrch_selftest")
+        value: int = self._fn["ntsrch_selftest"]()
         return value
 
-    def build_search_url(self, query: Text, base_url: Text = None) -> str:
+    # ---- search URL ----
+
+    @overload
+    def build_search_url(self, query: Text, base_url: Text = ...,
+                         *, output: Literal["string"] = ...) -> str: ...
+
+    @overload
+    def build_search_url(self, query: Text, base_url: Text = ...,
+                         *, output: Literal["bytes"]) -> bytes: ...
+
+    @overload
+    def build_search_url(self, query: Text, base_url: Text = ...,
+                         *, output: str = ...) -> Union[str, bytes]: ...
+
+    def build_search_url(self, query: Text, base_url: Text = None,
+                         *, output: str = "string") -> Union[str, bytes]:
+        """The search URL for query (None passes a null query, which the module refuses).
+        base_url None or empty means the module's default; as bytes it is copied as given,
+        so with output="string" it must be valid UTF-8."""
+        if output == "value":
+            raise ValueError("output: a URL is not JSON; use 'string' or 'bytes'")
+        output = _output_arg(output, False)
+        q = _text_arg(query, "query")
+        base = _text_arg(base_url, "base_url")
+        if output == "string" and base is not None and not isinstance(base_url, str):
+            at = _utf8_error(base)
+            if at is not None:
+                raise ValueError(f"base_url: not valid UTF-8 at byte {at}")
         name = "ntsrch_build_search_url"
-        return self._take(name, self._call(name, _text(base_url, None), _text(query, None)))
+        result: Union[str, bytes] = self._take(name, self._fn[name](base, q), output)
+        return result
+
+    @overload
+    async def build_search_url_async(self, query: Text, base_url: Text = ...,
+                                     *, output: Literal["string"] = ...) -> str: ...
+
+    @overload
+    async def build_search_url_async(self, query: Text, base_url: Text = ...,
+                                     *, output: Literal["bytes"]) -> bytes: ...
+
+    @overload
+    async def build_search_url_async(self, query: Text, base_url: Text = ...,
+                                     *, output: str = ...) -> Union[str, bytes]: ...
+
+    async def build_search_url_async(self, query: Text, base_url: Text = None,
+                                     *, output: str = "string") -> Union[str, bytes]:
+        """build_search_url in the running loop's default executor."""
+        result: Union[str, bytes] = await _in_executor(self.build_search_url, query, base_url,
+                                                       output=output)
+        return result
+
+    # ---- track lists ----
 
     @overload
     def filter_and_sort_tracks(self, tracks: JsonInput, query: Text = ...,
                                downloaded_only: bool = ..., downloaded: JsonInput = ...,
-                               sort: int = ..., parse: Literal[False] = ...) -> str: ...
+                               sort: int = ..., *, output: Literal["string"] = ...,
+                               parse: Literal[False] = ...) -> str: ...
 
     @overload
     def filter_and_sort_tracks(self, tracks: JsonInput, query: Text = ...,
                                downloaded_only: bool = ..., downloaded: JsonInput = ...,
-                               sort: int = ..., *, parse: Literal[True]) -> Any: ...
+                               sort: int = ..., *, output: Literal["bytes"],
+                               parse: Literal[False] = ...) -> bytes: ...
+
+    @overload
+    def filter_and_sort_tracks(self, tracks: JsonInput, query: Text = ...,
+                               downloaded_only: bool = ..., downloaded: JsonInput = ...,
+                               sort: int = ..., *, output: Literal["value"],
+                               parse: bool = ...) -> Any: ...
+
+    @overload
+    def filter_and_sort_tracks(self, tracks: JsonInput, query: Text = ...,
+                               downloaded_only: bool = ..., downloaded: JsonInput = ...,
+                               sort: int = ..., *, output: Literal["string"] = ...,
+                               parse: Literal[True]) -> Any: ...
+
+    @overload
+    def filter_and_sort_tracks(self, tracks: JsonInput, query: Text = ...,
+                               downloaded_only: bool = ..., downloaded: JsonInput = ...,
+                               sort: int = ..., *, output: str = ...,
+                               parse: bool = ...) -> Any: ...
 
     def filter_and_sort_tracks(self, tracks: JsonInput, query: Text = None,
                                downloaded_only: bool = False, downloaded: JsonInput = None,
-                               sort: int = SortMode.NONE, parse: bool = False) -> Any:
+                               sort: int = SortMode.NONE, *, output: str = "string",
+                               parse: bool = False) -> Any:
         """tracks and downloaded: JSON text, or Python values to serialise. Returns the kept
-        tracks as JSON text, or as Python values when parse is true."""
+        tracks as JSON text (str or bytes), or parsed with output="value" (or parse=True)."""
+        output = _output_arg(output, parse)
+        only = _strict_bool(downloaded_only, "downloaded_only")
+        mode = _sort_arg(sort)
+        data = _json_arg(tracks, "tracks")
+        q = _text_arg(query, "query")
+        down = _json_arg(downloaded, "downloaded")
         name = "ntsrch_filter_and_sort_tracks_json"
-        ptr = self._call(name, _text(tracks, "tracks"), _text(query, None),
-                         1 if downloaded_only else 0, _text(downloaded, "downloaded"),
-                         int(sort))
-        out = self._take(name, ptr)
-        return json.loads(out) if parse else out
+        return self._take(name, self._fn[name](data, q, 1 if only else 0, down, mode), output)
 
     @overload
-    def normalize_unified_results(self, unified: JsonInput,
+    async def filter_and_sort_tracks_async(
+        self, tracks: JsonInput, query: Text = ..., downloaded_only: bool = ...,
+        downloaded: JsonInput = ..., sort: int = ..., *, output: Literal["string"] = ...,
+        parse: Literal[False] = ...) -> str: ...
+
+    @overload
+    async def filter_and_sort_tracks_async(
+        self, tracks: JsonInput, query: Text = ..., downloaded_only: bool = ...,
+        downloaded: JsonInput = ..., sort: int = ..., *, output: Literal["bytes"],
+        parse: Literal[False] = ...) -> bytes: ...
+
+    @overload
+    async def filter_and_sort_tracks_async(
+        self, tracks: JsonInput, query: Text = ..., downloaded_only: bool = ...,
+        downloaded: JsonInput = ..., sort: int = ..., *, output: Literal["value"],
+        parse: bool = ...) -> Any: ...
+
+    @overload
+    async def filter_and_sort_tracks_async(
+        self, tracks: JsonInput, query: Text = ..., downloaded_only: bool = ...,
+        downloaded: JsonInput = ..., sort: int = ..., *, output: Literal["string"] = ...,
+        parse: Literal[True]) -> Any: ...
+
+    @overload
+    async def filter_and_sort_tracks_async(
+        self, tracks: JsonInput, query: Text = ..., downloaded_only: bool = ...,
+        downloaded: JsonInput = ..., sort: int = ..., *, output: str = ...,
+        parse: bool = ...) -> Any: ...
+
+    async def filter_and_sort_tracks_async(
+            self, tracks: JsonInput, query: Text = None, downloaded_only: bool = False,
+            downloaded: JsonInput = None, sort: int = SortMode.NONE, *,
+            output: str = "string", parse: bool = False) -> Any:
+        """filter_and_sort_tracks in the running loop's default executor."""
+        return await _in_executor(self.filter_and_sort_tracks, tracks, query,
+                                  downloaded_only, downloaded, sort, output=output,
+                                  parse=parse)
+
+    # ---- unified results ----
+
+    @overload
+    def normalize_unified_results(self, unified: JsonInput, *,
+                                  output: Literal["string"] = ...,
                                   parse: Literal[False] = ...) -> str: ...
 
     @overload
-    def normalize_unified_results(self, unified: JsonInput, parse: Literal[True]) -> Any: ...
+    def normalize_unified_results(self, unified: JsonInput, *, output: Literal["bytes"],
+                                  parse: Literal[False] = ...) -> bytes: ...
 
-    def normalize_unified_results(self, unified: JsonInput, parse: bool = False) -> Any:
-        """unified: JSON text (str or bytes, passed with its length) or a Python value."""
+    @overload
+    def normalize_unified_results(self, unified: JsonInput, *, output: Literal["value"],
+                                  parse: bool = ...) -> Any: ...
+
+    @overload
+    def normalize_unified_results(self, unified: JsonInput, *,
+                                  output: Literal["string"] = ...,
+                                  parse: Literal[True]) -> Any: ...
+
+    @overload
+    def normalize_unified_results(self, unified: JsonInput, *, output: str = ...,
+                                  parse: bool = ...) -> Any: ...
+
+    def normalize_unified_results(self, unified: JsonInput, *, output: str = "string",
+                                  parse: bool = False) -> Any:
+        """unified: JSON text (passed with its length) or a Python value."""
+        output = _output_arg(output, parse)
+        data, length = _sized_arg(unified, "unified")
         name = "ntsrch_normalize_unified_results_json"
-        data = _text(unified, "unified")
-        ptr = self._call(name, data, 0 if data is None else len(data))
-        out = self._take(name, ptr)
-        return json.loads(out) if parse else out
+        return self._take(name, self._fn[name](data, length), output)
+
+    @overload
+    async def normalize_unified_results_async(
+        self, unified: JsonInput, *, output: Literal["string"] = ...,
+        parse: Literal[False] = ...) -> str: ...
+
+    @overload
+    async def normalize_unified_results_async(
+        self, unified: JsonInput, *, output: Literal["bytes"],
+        parse: Literal[False] = ...) -> bytes: ...
+
+    @overload
+    async def normalize_unified_results_async(
+        self, unified: JsonInput, *, output: Literal["value"], parse: bool = ...) -> Any: ...
+
+    @overload
+    async def normalize_unified_results_async(
+        self, unified: JsonInput, *, output: Literal["string"] = ...,
+        parse: Literal[True]) -> Any: ...
+
+    @overload
+    async def normalize_unified_results_async(
+        self, unified: JsonInput, *, output: str = ..., parse: bool = ...) -> Any: ...
+
+    async def normalize_unified_results_async(self, unified: JsonInput, *,
+                                              output: str = "string",
+                                              parse: bool = False) -> Any:
+        """normalize_unified_results in the running loop's default executor."""
+        return await _in_executor(self.normalize_unified_results, unified, output=output,
+                                  parse=parse)
+
+
+class _Unusable(Exception):
+    """Why a place does not hold a usable module."""
+
+
+def _candidates() -> List[Tuple[str, str]]:
+    """(place, how it was chosen) in lookup order, for Library() without path or prefix."""
+    found = []
+    env = os.environ.get("NTSRCH_MODULE")
+    if env:
+        found.append((env, "$NTSRCH_MODULE"))
+    found.append((BUNDLED_MODULE, "bundled"))
+    found.append((MODULE_FILE, "system library path"))
+    return found
+
+
+async def _in_executor(fn: Callable[..., Any], *args: Any, **kwargs: Any) -> Any:
+    # The checks, the C call (GIL released), the last-error read on that same thread and
+    # the decoding all run in one executor thread, so the loop keeps turning.
+    loop = asyncio.get_running_loop()
+    return await loop.run_in_executor(None, functools.partial(fn, *args, **kwargs))
