@@ -8,6 +8,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
+const { spawnSync } = require('node:child_process');
 const koffi = require('koffi');
 const ntsrch = require('../ntsrch');
 
@@ -44,7 +45,6 @@ test('loads from an install prefix, multiarch or not', (t) => {
         assert.strictEqual(other.path, copy);
         assert.strictEqual(other.buildSearchUrl('x', 'https://h'), 'https://h/search/api?q=x&format=json');
     }
-    assert.throws(() => new ntsrch.Library({ prefix: os.tmpdir() + '/ntsrch-no-such-prefix' }), /not found/);
 });
 
 test('version of the package and the module agree', () => {
@@ -88,9 +88,64 @@ test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place
             return true;
         });
     }
-    // An explicit path is the only place tried, and its error names it.
+});
+
+test('lookup passes over what is not our module; an explicit place that fails is a ModuleLoadError', (t) => {
+    const real = loadedFile();
+    const libm = '/lib/x86_64-linux-gnu/libm.so.6';
+    const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
+    const saved = { env: process.env.NTSRCH_MODULE, ...ntsrch._lookup };
+    t.after(() => {
+        if (saved.env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = saved.env;
+        Object.assign(ntsrch._lookup, { bundled: saved.bundled, system: saved.system });
+    });
+    // [NTSRCH_MODULE, bundled (null: no prebuild for this platform), system, loaded path, reasons of the places passed over]
+    const rows = [
+        [libm, real, 'ntsrch-none.so', real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
+        [libm, null, real, real, [/does not export/, /no prebuild for linux-x64 \(there are linux-x64, .*darwin-arm64\)/]],
+        [missing, libm, real, real, [/cannot open|No such file/i, /does not export/]],
+        [libm, null, 'ntsrch-none.so', null, [/does not export/, /no prebuild/, /ntsrch-none\.so/]],
+    ];
+    for (const [env, bundled, system, loaded, reasons] of rows) {
+        process.env.NTSRCH_MODULE = env;
+        Object.assign(ntsrch._lookup, { bundled, system });
+        const label = `${env} / ${bundled} / ${system}`;
+        let tried;
+        if (loaded) {
+            // What was passed over is only visible when nothing loads: drop the last place.
+            assert.strictEqual(new ntsrch.Library().path, loaded, label);
+            Object.assign(ntsrch._lookup, { system: 'ntsrch-none.so' });
+            if (bundled === real) Object.assign(ntsrch._lookup, { bundled: missing });
+        }
+        assert.throws(() => new ntsrch.Library(), (err) => {
+            assert.ok(err instanceof ntsrch.ModuleLoadError, label);
+            tried = err.tried;
+            return true;
+        });
+        reasons.forEach((re, i) => assert.match(tried[i].reason, re, `${label}: ${tried[i].place}`));
+    }
+    // An explicit path or prefix is the only place tried.
     process.env.NTSRCH_MODULE = real;
-    assert.throws(() => new ntsrch.Library({ path: missing }), (err) => !(err instanceof ntsrch.ModuleLoadError) && err.message.includes(missing));
+    for (const [options, reason] of [[{ path: libm }, /does not export/], [{ path: missing }, /cannot open|No such file/i],
+        [{ prefix: path.join(os.tmpdir(), 'ntsrch-no-such-prefix') }, /not found under it/]]) {
+        assert.throws(() => new ntsrch.Library(options), (err) => {
+            assert.ok(err instanceof ntsrch.ModuleLoadError, JSON.stringify(options));
+            assert.strictEqual(err.tried.length, 1);
+            assert.match(err.tried[0].reason, reason);
+            return true;
+        });
+    }
+});
+
+test('without koffi the package still loads, and the load error says koffi is missing', (t) => {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ntsrch-nokoffi-'));
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    for (const f of ['ntsrch.js', 'rules.js', 'worker.js', 'package.json']) fs.copyFileSync(path.join(__dirname, '..', f), path.join(dir, f));
+    const script = `const n = require(${JSON.stringify(dir)}); try { new n.Library(); } catch (e) { console.log(e.name, e.tried[0].place, e.tried[0].reason); }`;
+    const out = spawnSync(process.execPath, ['-e', script], { cwd: dir, encoding: 'utf8', env: { ...process.env, NODE_PATH: '' } });
+    assert.strictEqual(out.status, 0, out.stderr);
+    assert.match(out.stdout, /^ModuleLoadError koffi koffi is not installed or has no build for linux-x64/);
 });
 
 test('search URLs, and failures carrying the last-error text', () => {
