@@ -70,7 +70,7 @@ function describe(value) {
     if (value === null) return 'null';
     if (typeof value !== 'object') return typeof value;
     const ctor = Object.getPrototypeOf(value)?.constructor;
-    return ctor && ctor.name ? `a ${ctor.name}` : 'an object';
+    return ctor && ctor.name ? `${/^[AEIOU]/.test(ctor.name) ? 'an' : 'a'} ${ctor.name}` : 'an object';
 }
 
 function isPlainObject(value) {
