@@ -11,7 +11,7 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 # process start-up (large under the sanitizers) dominates most of them.
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
+.PHONY: all deps build demo test test-unit bench bench-host clean test-asan test-tsan test-valgrind \
 	test-fuzz fuzz build-asan test-readme test-cross packages test-packages
 
 all: build
@@ -128,6 +128,17 @@ bench: deps
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	$(BUILD)-bench/bench/ntsrch_bench_peak
 	bench/callgrind-ratios $(BUILD)-bench
+	$(MAKE) --no-print-directory bench-host SKIP_DEPS=1
+
+# The bindings against their host's own way of doing each job, through the bench build's
+# module (inputs from bench/host/gen_data.py, in a temporary folder).
+HOST_MODULE = $(abspath $(BUILD)-bench)/nortavel-nortaveltune-search-client.so
+bench-host: DEPS_JOB = bench
+bench-host: deps
+	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF -DNTSRCH_BUILD_BENCH=ON
+	cmake --build $(BUILD)-bench --target ntsrch
+	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js
+	if [ -f bench/host/python_host.py ]; then NTSRCH_MODULE=$(HOST_MODULE) python3 bench/host/python_host.py; fi
 
 clean:
 	rm -rf $(BUILD) build-* dist
