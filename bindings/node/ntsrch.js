@@ -289,11 +289,14 @@ class Library {
         const worker = new Worker(path.join(__dirname, 'worker.js'), { workerData: { path: this.path } });
         worker.unref();
         worker.on('message', (msg) => this._settle(msg));
-        worker.on('error', (err) => this._failAll(err));
-        worker.on('exit', () => {
-            if (this._worker === worker) this._worker = null;
-            this._failAll(new Error('the ntsrch worker thread stopped'));
-        });
+        // A worker that close() already let go of has no calls left to fail.
+        const stopped = (err) => {
+            if (this._worker !== worker) return;
+            this._worker = null;
+            this._failAll(err);
+        };
+        worker.on('error', stopped);
+        worker.on('exit', () => stopped(new Error('the ntsrch worker thread stopped')));
         this._worker = worker;
         return worker;
     }
@@ -320,6 +323,7 @@ class Library {
     _failAll(err) {
         const calls = [...this._pending.values()];
         this._pending.clear();
+        if (this._worker) this._worker.unref();
         for (const call of calls) call.reject(err);
     }
 

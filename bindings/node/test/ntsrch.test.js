@@ -444,9 +444,12 @@ test('the worker never keeps the process alive; close() stops it and rejects wha
     const other = new ntsrch.Library({ path: lib.path });
     const pending = other.filterAndSortTracksAsync(bigTracks(20000), { sort: 1 });
     const rejected = assert.rejects(pending, /Library closed/);
-    await other.close();
+    // A later async call starts a new worker, even while the old one is still stopping.
+    const closing = other.close();
+    const next = other.buildSearchUrlAsync('y', 'https://h');
+    await closing;
     await rejected;
-    // A later async call starts a new worker.
-    assert.strictEqual(await other.buildSearchUrlAsync('y', 'https://h'), 'https://h/search/api?q=y&format=json');
+    assert.strictEqual(await next, 'https://h/search/api?q=y&format=json');
+    assert.strictEqual(await other.buildSearchUrlAsync('z', 'https://h'), 'https://h/search/api?q=z&format=json');
     await other.close();
 });
