@@ -252,7 +252,6 @@ const INT_MAX = 2 ** 31 - 1;
 function sortMode(value) {
     if (value === undefined) return SortMode.NONE;
     if (typeof value !== 'number' || !Number.isInteger(value)) {
-        if (typeof value === 'number' && !Number.isFinite(value)) throw new RangeError(`sort: ${value} is outside the C int range`);
         throw typeError('sort', `must be an integer (see SortMode), not ${typeof value === 'number' ? value : describe(value)}`);
     }
     if (value < INT_MIN || value > INT_MAX) throw new RangeError(`sort: ${value} is outside the C int range [${INT_MIN}, ${INT_MAX}]`);
