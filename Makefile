@@ -128,15 +128,17 @@ bench: deps
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	$(BUILD)-bench/bench/ntsrch_bench_peak
 	bench/callgrind-ratios $(BUILD)-bench
-	$(MAKE) --no-print-directory bench-host SKIP_DEPS=1
+	$(MAKE) --no-print-directory bench-host SKIP_DEPS=1 HOST_BUILD=$(BUILD)-bench
 
-# The bindings against their host's own way of doing each job, through the bench build's
-# module (inputs from bench/host/gen_data.py, in a temporary folder).
-HOST_MODULE = $(abspath $(BUILD)-bench)/nortavel-nortaveltune-search-client.so
+# The bindings against their host's own way of doing each job, through a Release module
+# (inputs from bench/host/gen_data.py, in a temporary folder). `make bench` hands over its
+# own tree; alone, the module is built in $(BUILD)-host.
+HOST_BUILD ?= $(BUILD)-host
+HOST_MODULE = $(abspath $(HOST_BUILD))/nortavel-nortaveltune-search-client.so
 bench-host: DEPS_JOB = bench
 bench-host: deps
-	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF -DNTSRCH_BUILD_BENCH=ON
-	cmake --build $(BUILD)-bench --target ntsrch
+	[ -f $(HOST_BUILD)/build.ninja ] || cmake -S . -B $(HOST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF
+	cmake --build $(HOST_BUILD) --target ntsrch
 	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js
 	if [ -f bench/host/python_host.py ]; then NTSRCH_MODULE=$(HOST_MODULE) python3 bench/host/python_host.py; fi
 
