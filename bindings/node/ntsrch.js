@@ -99,6 +99,8 @@ function findInPrefix(prefix) {
     return found;
 }
 
+// Inputs up to this size reuse a Library's encode buffer (sync calls).
+const SCRATCH_MAX = 256 * 1024 * 1024;
 // Empty bytes given with their length still need a valid pointer.
 const EMPTY = new Uint8Array(1);
 
@@ -109,6 +111,19 @@ class Library {
         if (file && prefix) throw new TypeError('give path or prefix, not both');
         this._worker = null;
         this._pending = new Map();
+        // Sync calls encode the big JSON input into one buffer kept for the next call: a
+        // fresh one costs a page fault per 4 KiB, about as much as the copy itself.
+        this._scratch = null;
+        this._sync = {
+            big: (n) => {
+                if (n > SCRATCH_MAX) return Buffer.allocUnsafe(n);
+                if (!this._scratch || this._scratch.length < n) {
+                    this._scratch = null;
+                    this._scratch = Buffer.allocUnsafeSlow(Math.min(SCRATCH_MAX, Math.max(n + (n >> 3), 65536)));
+                }
+                return this._scratch.subarray(0, n);
+            },
+        };
         this._next = 0;
         loadKoffi();
         if (prefix || file) {
@@ -228,14 +243,14 @@ class Library {
         const sort = rules.sortMode(opts.sort);
         const q = rules.text(opts.query, 'query', { ...how, terminate: true });
         const d = rules.json(opts.downloaded, 'downloaded', { ...how, terminate: true });
-        const t = rules.json(tracks, 'tracks', { ...how, terminate: true });
+        const t = rules.json(tracks, 'tracks', { ...how, alloc: how.big || how.alloc, terminate: true });
         return { name: 'ntsrch_filter_and_sort_tracks_json', args: [t, q, only, d, sort], output };
     }
 
     _normalize(unified, options, how) {
         const output = rules.outputOf(rules.options(options, ['output', 'parse']), true);
         // Passed with its length: bytes are lent as they are, strings need no NUL.
-        const u = rules.json(unified, 'unified', how);
+        const u = rules.json(unified, 'unified', { ...how, alloc: how.big || how.alloc });
         const args = u === null ? [null, 0] : u.length ? [u, u.length] : [EMPTY, 0];
         return { name: 'ntsrch_normalize_unified_results_json', args, output };
     }
@@ -245,11 +260,11 @@ class Library {
     }
 
     filterAndSortTracks(tracks, options = undefined) {
-        return this._run(this._filter(tracks, options, {}));
+        return this._run(this._filter(tracks, options, this._sync));
     }
 
     normalizeUnifiedResults(unified, options = undefined) {
-        return this._run(this._normalize(unified, options, {}));
+        return this._run(this._normalize(unified, options, this._sync));
     }
 
     buildSearchUrlAsync(query, baseUrl = null, options = undefined) {
@@ -329,6 +344,7 @@ class Library {
 
     // Stops the worker thread; pending async calls are rejected. The Library stays usable.
     async close() {
+        this._scratch = null;
         const worker = this._worker;
         if (!worker) return;
         this._worker = null;

@@ -454,3 +454,23 @@ test('the worker never keeps the process alive; close() stops it and rejects wha
     assert.strictEqual(await other.buildSearchUrlAsync('z', 'https://h'), 'https://h/search/api?q=z&format=json');
     await other.close();
 });
+
+test('sync calls reuse their encode buffer without mixing inputs or results', () => {
+    // Each row: [tracks, options, kept titles]; big, then small, then big inputs again.
+    const big = JSON.stringify(Array.from({ length: 5000 }, (_, i) => ({ title: `t${i}` })));
+    const rows = [
+        [big, { query: 't4999' }, ['t4999']],
+        ['[{"title":"b"},{"title":"a"}]', { sort: 1 }, ['a', 'b']],
+        [Buffer.from('[{"title":"x"}]'), {}, ['x']],
+        [big.replace('t0"', 'zz"'), { query: 'zz' }, ['zz']],
+        [[{ title: 'v' }], {}, ['v']],
+    ];
+    const kept = [];
+    for (const [tracks, options, titles] of rows) {
+        const out = lib.filterAndSortTracks(tracks, { ...options, output: 'bytes' });
+        kept.push([out, Buffer.from(out)]);
+        assert.deepStrictEqual(JSON.parse(out).map((t) => t.title), titles);
+        assert.strictEqual(lib.normalizeUnifiedResults(`{"tracks":[${JSON.stringify(titles)}]}`, { output: 'value' }).localCount, 1);
+    }
+    for (const [out, copy] of kept) assert.ok(out.equals(copy), 'an earlier result changed');
+});
