@@ -145,6 +145,9 @@ export declare class Library {
     normalizeUnifiedResultsAsync(unified: JsonInput, options: NormalizeOptions & AsValue): Promise<NormalizedResults>;
     normalizeUnifiedResultsAsync(unified: JsonInput, options: NormalizeOptions & AsBytes): Promise<Bytes>;
     normalizeUnifiedResultsAsync(unified: JsonInput, options?: NormalizeOptions & AsString): Promise<string>;
-    /** Stops the worker thread (pending async calls are rejected); sync calls still work. */
+    /**
+     * Stops the worker thread (pending async calls are rejected) and drops the buffer kept
+     * for encoding inputs; the Library stays usable.
+     */
     close(): Promise<void>;
 }
