@@ -169,12 +169,12 @@ async function main() {
         // The parts of one round are timed back to back; own is taken per round, then the
         // median, so that noise common to a round cancels out.
         const rounds = [];
-        for (let r = 0; r < 9; r++) rounds.push(parts.map((job) => { const t0 = now(); job(); return now() - t0; }));
+        for (let r = 0; r < 15; r++) rounds.push(parts.map((job) => { const t0 = now(); job(); return now() - t0; }));
         const [whole, call, enc, dec] = [0, 1, 2, 3].map((i) => median(rounds.map((x) => x[i])));
         const rest = median(rounds.map(([w, m, e, d]) => w - m - e - d));
         own.push([`${n} ${c.name}`, fmt(whole), fmt(call), fmt(enc), fmt(dec), fmt(rest), fmt((100 * rest) / whole, 1) + '%']);
     }
-    console.log('\nString call and its parts (ms, medians of 9 rounds); own = whole - module - encode - decode, per round (goal <= 10%):');
+    console.log('\nString call and its parts (ms, medians of 15 rounds); own = whole - module - encode - decode, per round (goal <= 10%):');
     console.log(table(['tracks case', 'whole', 'module', 'encode', 'decode', 'own', 'own share'], own));
 
     // Longest event loop stall during one async call with bytes in and out (goal < 20 ms).
