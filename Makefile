@@ -11,7 +11,7 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 # process start-up (large under the sanitizers) dominates most of them.
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-unit bench clean test-asan test-tsan test-valgrind \
+.PHONY: all deps build demo test test-unit bench bench-host clean test-asan test-tsan test-valgrind \
 	test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
 	release test-release wasm
 
@@ -148,6 +148,19 @@ bench: deps
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	$(BUILD)-bench/bench/ntsrch_bench_peak
 	bench/callgrind-ratios $(BUILD)-bench
+	$(MAKE) --no-print-directory bench-host SKIP_DEPS=1 HOST_BUILD=$(BUILD)-bench
+
+# The bindings against their host's own way of doing each job, through a Release module
+# (inputs from bench/host/gen_data.py, in a temporary folder). `make bench` hands over its
+# own tree; alone, the module is built in $(BUILD)-host.
+HOST_BUILD ?= $(BUILD)-host
+HOST_MODULE = $(abspath $(HOST_BUILD))/nortavel-nortaveltune-search-client.so
+bench-host: DEPS_JOB = bench
+bench-host: deps
+	[ -f $(HOST_BUILD)/build.ninja ] || cmake -S . -B $(HOST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF
+	cmake --build $(HOST_BUILD) --target ntsrch
+	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js
+	if [ -f bench/host/python_host.py ]; then NTSRCH_MODULE=$(HOST_MODULE) python3 bench/host/python_host.py; fi
 
 clean:
 	rm -rf $(BUILD) build-* dist

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Types of the ntsrch Node binding (ntsrch.js).
 
-/** The module's file name, loaded by name from the system library path as a last resort. */
-export declare const MODULE_FILE: 'nortavel-nortaveltune-search-client.so';
+/** The module's file name on this platform, loaded by name from the system library path as a last resort. */
+export declare const MODULE_FILE:
+    | 'nortavel-nortaveltune-search-client.so'
+    | 'nortavel-nortaveltune-search-client.dll'
+    | 'nortavel-nortaveltune-search-client.dylib';
 /** The module ABI this binding speaks; a module with another one is not used. */
 export declare const ABI_VERSION: 1;
 /** Where this package carries its own copy of the module for this platform. */
@@ -21,10 +24,18 @@ export declare const SortMode: Readonly<{
 }>;
 export type SortMode = (typeof SortMode)[keyof typeof SortMode];
 
-/** Text parameters: a string (sent as UTF-8), bytes, or null for a null pointer. */
-export type Text = string | Uint8Array | null | undefined;
-/** JSON parameters: text as above, or a value that is sent as its JSON text. */
+/** Text parameters: a string (sent as UTF-8), bytes, or null for a null pointer. NUL bytes are refused. */
+export type Text = string | ArrayBufferView | ArrayBuffer | null | undefined;
+/** A plain JSON value: checked all the way down (no Map, Date, BigInt, NaN, ...). */
+export type JsonValue = null | boolean | number | string | readonly JsonValue[] | { readonly [key: string]: JsonValue };
+/** JSON parameters: text as above, or an array or plain object sent as its JSON text. */
 export type JsonInput = Text | readonly unknown[] | { readonly [key: string]: unknown };
+/** output 'bytes': a Node Buffer of UTF-8 (typed without @types/node). */
+export interface Bytes extends Uint8Array {
+    toString(encoding?: 'utf8' | 'utf-8', start?: number, end?: number): string;
+}
+/** What a producing call returns: a string (default), a Buffer of UTF-8, or the parsed value. */
+export type Output = 'string' | 'bytes' | 'value';
 
 /** A call refused because of its input; lastError is the module's message. */
 export declare class NtsrchError extends Error {
@@ -48,7 +59,7 @@ export interface LoadAttempt {
 
 /** No module could be loaded; tried lists every place, in lookup order. */
 export declare class ModuleLoadError extends Error {
-    constructor(tried: LoadAttempt[]);
+    constructor(tried: LoadAttempt[], what?: string);
     readonly tried: LoadAttempt[];
 }
 
@@ -66,11 +77,27 @@ export interface FilterOptions {
     downloadedOnly?: boolean;
     /** Stream URLs of the downloaded tracks: JSON text or an array. */
     downloaded?: JsonInput;
-    /** One of SortMode; other values keep input order. */
+    /** An integer in the C int range; one of SortMode, other values keep input order. */
     sort?: number;
-    /** Return parsed values instead of JSON text. */
+    output?: Output;
+    /** Alias of output: 'value'. */
     parse?: boolean;
 }
+
+export interface NormalizeOptions {
+    output?: Output;
+    /** Alias of output: 'value'. */
+    parse?: boolean;
+}
+
+export interface UrlOptions {
+    /** A URL is not JSON: no 'value'. */
+    output?: 'string' | 'bytes';
+}
+
+type AsValue = { output: 'value'; parse?: boolean } | { output?: 'value'; parse: true };
+type AsBytes = { output: 'bytes'; parse?: false };
+type AsString = { output?: 'string'; parse?: false };
 
 /** The normalized unified result. */
 export interface NormalizedResults {
@@ -98,9 +125,29 @@ export declare class Library {
     /** 0 when the built-in checks pass, 1 (URL) or 2 (ordering) otherwise. */
     selftest(): number;
     /** The search request URL; a null or empty base means the default base. */
-    buildSearchUrl(query: Text, baseUrl?: Text): string;
-    filterAndSortTracks(tracks: JsonInput, options: FilterOptions & { parse: true }): unknown[];
-    filterAndSortTracks(tracks: JsonInput, options?: FilterOptions & { parse?: false }): string;
-    normalizeUnifiedResults(unified: JsonInput, options: { parse: true }): NormalizedResults;
-    normalizeUnifiedResults(unified: JsonInput, options?: { parse?: false }): string;
+    buildSearchUrl(query: Text, baseUrl: Text | undefined, options: UrlOptions & { output: 'bytes' }): Bytes;
+    buildSearchUrl(query: Text, baseUrl?: Text, options?: UrlOptions & { output?: 'string' }): string;
+    filterAndSortTracks(tracks: JsonInput, options: FilterOptions & AsValue): unknown[];
+    filterAndSortTracks(tracks: JsonInput, options: FilterOptions & AsBytes): Bytes;
+    filterAndSortTracks(tracks: JsonInput, options?: FilterOptions & AsString): string;
+    normalizeUnifiedResults(unified: JsonInput, options: NormalizeOptions & AsValue): NormalizedResults;
+    normalizeUnifiedResults(unified: JsonInput, options: NormalizeOptions & AsBytes): Bytes;
+    normalizeUnifiedResults(unified: JsonInput, options?: NormalizeOptions & AsString): string;
+    /**
+     * The same calls off the event loop, in this Library's worker thread. Bad input
+     * rejects the Promise with the error the synchronous call throws.
+     */
+    buildSearchUrlAsync(query: Text, baseUrl: Text | undefined, options: UrlOptions & { output: 'bytes' }): Promise<Bytes>;
+    buildSearchUrlAsync(query: Text, baseUrl?: Text, options?: UrlOptions & { output?: 'string' }): Promise<string>;
+    filterAndSortTracksAsync(tracks: JsonInput, options: FilterOptions & AsValue): Promise<unknown[]>;
+    filterAndSortTracksAsync(tracks: JsonInput, options: FilterOptions & AsBytes): Promise<Bytes>;
+    filterAndSortTracksAsync(tracks: JsonInput, options?: FilterOptions & AsString): Promise<string>;
+    normalizeUnifiedResultsAsync(unified: JsonInput, options: NormalizeOptions & AsValue): Promise<NormalizedResults>;
+    normalizeUnifiedResultsAsync(unified: JsonInput, options: NormalizeOptions & AsBytes): Promise<Bytes>;
+    normalizeUnifiedResultsAsync(unified: JsonInput, options?: NormalizeOptions & AsString): Promise<string>;
+    /**
+     * Stops the worker thread (pending async calls are rejected) and drops the buffer kept
+     * for encoding inputs; the Library stays usable.
+     */
+    close(): Promise<void>;
 }

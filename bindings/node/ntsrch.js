@@ -7,60 +7,77 @@
 //   const lib = new ntsrch.Library({ path: '/opt/app/nortavel-nortaveltune-search-client.so' });
 //   const lib = new ntsrch.Library({ prefix: '/usr/local' });           // an install prefix
 //   lib.buildSearchUrl('night skies');
+//   await lib.filterAndSortTracksAsync(tracks, { sort: ntsrch.SortMode.TITLE_ASC, output: 'bytes' });
 //
 // Finding the module: an explicit path or prefix is the only place tried. Otherwise the
-// Library tries, in order, the file named by $NTSRCH_MODULE, the copy bundled in this
-// package (prebuilds/<platform>-<arch>/, with its libyyjson.so.0), then the system
-// library path by file name; the first that loads and has this binding's ABI wins. When
-// none does, ModuleLoadError lists every place tried and why each failed.
+// Library tries, in order, the file named by $NTSRCH_MODULE, the prebuild in this package
+// (prebuilds/<platform>-<arch>/), then the system library path by file name. A place that
+// does not load, lacks one of the eight exports or has another ABI is passed over with its
+// reason; when none works, ModuleLoadError lists every place and reason.
 //
-// Owned results are declared as a disposable string type whose disposal function is
-// ntsrch_free: koffi copies the text into a JS string, then releases the pointer. Calls are
-// synchronous, so the last-error text is read on the thread that made the failed call. A
-// failure throws NtsrchError with that text; lack of memory throws NtsrchMemoryError.
-// In worker threads, create one Library per worker.
+// Inputs go in as bytes (rules.js checks and encodes them), results come back as raw
+// pointers: their length is found with strlen, the text is decoded or copied once from
+// the module's memory, then handed to ntsrch_free. koffi's own string conversions cost
+// about as much as the module call itself on big inputs, hence no 'str' types here.
+//
+// The async calls run the C call in one worker thread per Library that loads the same
+// file and calls synchronously, so the last-error text is read on the thread that failed.
 
 const fs = require('node:fs');
 const path = require('node:path');
-const koffi = require('koffi');
+const rules = require('./rules');
 
-const MODULE_FILE = 'nortavel-nortaveltune-search-client.so';
+const { SortMode, NtsrchError, NtsrchMemoryError, ModuleLoadError } = rules;
+
+const MODULE_NAME = 'nortavel-nortaveltune-search-client';
+const MODULE_FILE = MODULE_NAME + ({ win32: '.dll', darwin: '.dylib' }[process.platform] || '.so');
 const ABI_VERSION = 1;
-const BUNDLED_MODULE = path.join(__dirname, 'prebuilds', `${process.platform}-${process.arch}`, MODULE_FILE);
+const PLATFORM = `${process.platform}-${process.arch}`;
+const PREBUILDS = ['linux-x64', 'linux-arm64', 'win32-x64', 'darwin-x64', 'darwin-arm64'];
+const BUNDLED_MODULE = path.join(__dirname, 'prebuilds', PLATFORM, MODULE_FILE);
 // The places after $NTSRCH_MODULE; tests point them elsewhere.
-const lookup = { bundled: BUNDLED_MODULE, system: MODULE_FILE };
+const lookup = { bundled: PREBUILDS.includes(PLATFORM) ? BUNDLED_MODULE : null, system: MODULE_FILE };
 
-const SortMode = Object.freeze({
-    NONE: 0,
-    TITLE_ASC: 1,
-    ARTIST_ASC: 2,
-    NEWEST_FIRST: 3,
-    SHORTEST_FIRST: 4,
-    DOWNLOADED_FIRST: 5,
-});
+const EXPORTS = {
+    ntsrch_version: 'const char *ntsrch_version(void)',
+    ntsrch_abi_version: 'int ntsrch_abi_version(void)',
+    ntsrch_last_error: 'const char *ntsrch_last_error(void)',
+    ntsrch_free: 'void ntsrch_free(void *p)',
+    ntsrch_build_search_url: 'void *ntsrch_build_search_url(const void *base_url, const void *query)',
+    ntsrch_filter_and_sort_tracks_json:
+        'void *ntsrch_filter_and_sort_tracks_json(const void *tracks, const void *query, int downloaded_only, const void *downloaded, int sort)',
+    ntsrch_normalize_unified_results_json: 'void *ntsrch_normalize_unified_results_json(const void *json, size_t len)',
+    ntsrch_selftest: 'int ntsrch_selftest(void)',
+};
 
-class NtsrchError extends Error {
-    constructor(fn, lastError) {
-        super(lastError ? `${fn}: ${lastError}` : `${fn}: out of memory`);
-        this.name = 'NtsrchError';
-        this.function = fn;
-        this.lastError = lastError;
+// koffi is an optional dependency: loaded only when a module is, so that an install never
+// fails where koffi has no build.
+let koffi;
+function loadKoffi() {
+    if (koffi) return koffi;
+    try {
+        koffi = require('koffi');
+    } catch (err) {
+        throw new ModuleLoadError([{ place: 'koffi', reason: `koffi is not installed or has no build for ${PLATFORM} (${err.message.split('\n')[0]})` }], MODULE_FILE);
     }
+    return koffi;
 }
 
-class NtsrchMemoryError extends NtsrchError {
-    constructor(fn) {
-        super(fn, '');
-        this.name = 'NtsrchMemoryError';
+// The C library's strlen, to measure results without decoding them; null if not found.
+let strlen;
+function loadStrlen() {
+    if (strlen !== undefined) return strlen;
+    const names = process.platform === 'win32' ? ['ucrtbase.dll', 'msvcrt.dll'] : [null, process.platform === 'darwin' ? 'libSystem.B.dylib' : 'libc.so.6'];
+    strlen = null;
+    for (const name of names) {
+        try {
+            strlen = koffi.load(name).func('size_t strlen(const void *s)');
+            break;
+        } catch {
+            // next name
+        }
     }
-}
-
-class ModuleLoadError extends Error {
-    constructor(tried) {
-        super(`could not load ${MODULE_FILE}; tried:${tried.map((t) => `\n  ${t.place}: ${t.reason}`).join('')}`);
-        this.name = 'ModuleLoadError';
-        this.tried = tried;
-    }
+    return strlen;
 }
 
 function candidates() {
@@ -72,39 +89,58 @@ function candidates() {
 
 function findInPrefix(prefix) {
     const libroot = path.join(prefix, 'lib');
-    const candidates = [path.join(libroot, MODULE_FILE), path.join(prefix, 'lib64', MODULE_FILE)];
+    const places = [path.join(libroot, MODULE_FILE), path.join(prefix, 'lib64', MODULE_FILE), path.join(prefix, 'bin', MODULE_FILE)];
     if (fs.existsSync(libroot)) {
         // multiarch, e.g. lib/x86_64-linux-gnu
-        for (const d of fs.readdirSync(libroot).sort()) candidates.push(path.join(libroot, d, MODULE_FILE));
+        for (const d of fs.readdirSync(libroot).sort()) places.push(path.join(libroot, d, MODULE_FILE));
     }
-    const found = candidates.find((p) => fs.existsSync(p) && fs.statSync(p).isFile());
-    if (!found) throw new Error(`${MODULE_FILE} not found under ${prefix}`);
+    const found = places.find((p) => fs.existsSync(p) && fs.statSync(p).isFile());
+    if (!found) throw new ModuleLoadError([{ place: `${prefix} (prefix)`, reason: `${MODULE_FILE} not found under it` }], MODULE_FILE);
     return found;
 }
 
-function bytesOf(view) {
-    return Buffer.isBuffer(view) ? view : Buffer.from(view.buffer, view.byteOffset, view.byteLength);
-}
-
-// Text for a NUL-terminated parameter: strings as UTF-8, bytes (Buffer, Uint8Array) with a
-// NUL appended (they have none of their own), other values (arrays, objects) as their
-// JSON text.
-function cText(value) {
-    if (value === null || value === undefined) return null;
-    if (typeof value === 'string') return value;
-    if (value instanceof Uint8Array) return Buffer.concat([bytesOf(value), Buffer.alloc(1)]);
-    return JSON.stringify(value);
-}
+// Inputs up to this size reuse a Library's encode buffer (sync calls).
+const SCRATCH_MAX = 256 * 1024 * 1024;
+// Empty bytes given with their length still need a valid pointer.
+const EMPTY = new Uint8Array(1);
 
 class Library {
-    constructor({ path: file, prefix } = {}) {
+    constructor({ path: file, prefix, ...rest } = {}) {
+        const unknown = Object.keys(rest);
+        if (unknown.length) throw new TypeError(`options: unknown option '${unknown[0]}'`);
         if (file && prefix) throw new TypeError('give path or prefix, not both');
+        this._worker = null;
+        this._pending = new Map();
+        // Sync calls encode the big JSON input into one buffer kept for the next call: a
+        // fresh one costs a page fault per 4 KiB, about as much as the copy itself.
+        this._scratch = null;
+        this._sync = {
+            big: (n) => {
+                if (n > SCRATCH_MAX) return Buffer.allocUnsafe(n);
+                if (!this._scratch || this._scratch.length < n) {
+                    this._scratch = null;
+                    this._scratch = Buffer.allocUnsafeSlow(Math.min(SCRATCH_MAX, Math.max(n + (n >> 3), 65536)));
+                }
+                return this._scratch.subarray(0, n);
+            },
+        };
+        this._next = 0;
+        loadKoffi();
         if (prefix || file) {
-            this._load(prefix ? findInPrefix(prefix) : file);
+            const place = prefix ? findInPrefix(prefix) : file;
+            try {
+                this._load(place);
+            } catch (err) {
+                throw new ModuleLoadError([{ place, reason: err.message }], MODULE_FILE);
+            }
             return;
         }
         const tried = [];
         for (const { file: place, how } of candidates()) {
+            if (how === 'bundled' && place === null) {
+                tried.push({ place: `prebuilds/${PLATFORM} (bundled)`, reason: `no prebuild for ${PLATFORM} (there are ${PREBUILDS.join(', ')})` });
+                continue;
+            }
             if (how === 'bundled' && !fs.existsSync(place)) {
                 tried.push({ place: `${place} (${how})`, reason: 'not present' });
                 continue;
@@ -116,107 +152,213 @@ class Library {
                 tried.push({ place: `${place} (${how})`, reason: err.message });
             }
         }
-        throw new ModuleLoadError(tried);
+        throw new ModuleLoadError(tried, MODULE_FILE);
     }
 
     _load(file) {
-        this.path = file;
+        let handle;
         try {
-            this._lib = koffi.load(file);
+            handle = koffi.load(file);
         } catch (err) {
             // koffi's message does not always name the file.
             throw new Error(err.message.includes(file) ? err.message : `${file}: ${err.message}`);
         }
-        const release = this._lib.func('void ntsrch_free(void *p)');
-        // Looked up at each release, so a test can trace it.
-        const Owned = koffi.disposable('str', (p) => this._fn.ntsrch_free(p));
-        const signatures = {
-            ntsrch_version: ['const char *', []],
-            ntsrch_abi_version: ['int', []],
-            ntsrch_last_error: ['const char *', []],
-            ntsrch_build_search_url: [Owned, ['const char *', 'const char *']],
-            ntsrch_filter_and_sort_tracks_json: [Owned, ['const char *', 'const char *', 'int', 'const char *', 'int']],
-            ntsrch_normalize_unified_results_json: [Owned, ['const char *', 'size_t']],
-            ntsrch_selftest: ['int', []],
-        };
-        this._fn = { ntsrch_free: release };
-        for (const [name, [result, args]] of Object.entries(signatures)) {
+        const fn = {};
+        const missing = [];
+        for (const [name, signature] of Object.entries(EXPORTS)) {
             try {
-                this._fn[name] = this._lib.func(name, result, args);
+                fn[name] = handle.func(signature);
             } catch {
-                // reported when called, see _call
+                missing.push(name);
             }
         }
-        const abi = this.abiVersion();
+        if (missing.length) {
+            handle.unload();
+            throw new Error(`${file} does not export ${missing.join(', ')}`);
+        }
+        const abi = fn.ntsrch_abi_version();
         if (abi !== ABI_VERSION) {
-            this._lib.unload();
+            handle.unload();
             throw new Error(`${file}: module ABI ${abi}, this binding needs ${ABI_VERSION}`);
         }
+        this.path = file;
+        this._lib = handle;
+        this._fn = fn;
+        this._strlen = loadStrlen();
     }
 
     provides(name) {
         return name in this._fn;
     }
 
-    _call(name, ...args) {
-        const fn = this._fn[name];
-        if (!fn) throw new Error(`${this.path} does not export ${name}`);
-        return fn(...args);
-    }
-
-    // Owned text comes back already copied and released; null means the call failed.
-    _produce(name, ...args) {
-        const out = this._call(name, ...args);
-        if (out !== null) return out;
-        const message = this.lastError();
-        throw message ? new NtsrchError(name, message) : new NtsrchMemoryError(name);
-    }
-
     version() {
-        return this._call('ntsrch_version');
+        return this._fn.ntsrch_version();
     }
 
     abiVersion() {
-        return this._call('ntsrch_abi_version');
+        return this._fn.ntsrch_abi_version();
     }
 
     lastError() {
-        return this._call('ntsrch_last_error');
+        return this._fn.ntsrch_last_error();
     }
 
     selftest() {
-        return this._call('ntsrch_selftest');
+        return this._fn.ntsrch_selftest();
     }
 
-    buildSearchUrl(query, baseUrl = null) {
-        return this._produce('ntsrch_build_search_url', cText(baseUrl), cText(query));
-    }
-
-    // tracks, downloaded: JSON text or JS values. parse: return JS values, not JSON text.
-    filterAndSortTracks(tracks, { query = null, downloadedOnly = false, downloaded = null, sort = SortMode.NONE, parse = false } = {}) {
-        const out = this._produce('ntsrch_filter_and_sort_tracks_json', cText(tracks), cText(query),
-            downloadedOnly ? 1 : 0, cText(downloaded), sort | 0);
-        return parse ? JSON.parse(out) : out;
-    }
-
-    // unified: JSON text, bytes holding it (Buffer or Uint8Array, passed with their length)
-    // or a JS value.
-    normalizeUnifiedResults(unified, { parse = false } = {}) {
-        let text = unified instanceof Uint8Array ? bytesOf(unified) : cText(unified);
-        let len = 0; // 0: NUL-terminated
-        if (Buffer.isBuffer(text)) {
-            len = text.length;
-            if (len === 0) text = '';
-        } else if (text !== null) {
-            len = Buffer.byteLength(text, 'utf8');
+    // Makes a prepared call on this thread. fresh: the result is copied into its own
+    // ArrayBuffer (to be transferred), not read in place.
+    _run({ name, args, output }, fresh = false) {
+        const ptr = this._fn[name](...args);
+        if (ptr === null) {
+            const message = this.lastError();
+            throw message ? new NtsrchError(name, message) : new NtsrchMemoryError(name);
         }
-        const out = this._produce('ntsrch_normalize_unified_results_json', text, len);
-        return parse ? JSON.parse(out) : out;
+        try {
+            let len;
+            if (this._strlen) len = Number(this._strlen(ptr));
+            else len = Buffer.byteLength(koffi.decode(ptr, 'char', -1));
+            const src = len ? new Uint8Array(koffi.view(ptr, len)) : EMPTY.subarray(0, 0);
+            if (output !== 'bytes' && !fresh) return rules.finish(src, output);
+            const out = fresh ? Buffer.allocUnsafeSlow(len) : Buffer.allocUnsafe(len);
+            out.set(src);
+            return out;
+        } finally {
+            this._fn.ntsrch_free(ptr);
+        }
+    }
+
+    _url(query, baseUrl, options, how) {
+        const output = rules.outputOf(rules.options(options, ['output']), false);
+        const q = rules.text(query, 'query', { ...how, terminate: true });
+        const b = rules.text(baseUrl, 'baseUrl', { ...how, terminate: true, utf8: output === 'string' });
+        return { name: 'ntsrch_build_search_url', args: [b, q], output };
+    }
+
+    _filter(tracks, options, how) {
+        const opts = rules.options(options, ['query', 'downloadedOnly', 'downloaded', 'sort', 'output', 'parse']);
+        const output = rules.outputOf(opts, true);
+        const only = rules.flag(opts.downloadedOnly, 'downloadedOnly') ? 1 : 0;
+        const sort = rules.sortMode(opts.sort);
+        const q = rules.text(opts.query, 'query', { ...how, terminate: true });
+        const d = rules.json(opts.downloaded, 'downloaded', { ...how, terminate: true });
+        const t = rules.json(tracks, 'tracks', { ...how, alloc: how.big || how.alloc, terminate: true });
+        return { name: 'ntsrch_filter_and_sort_tracks_json', args: [t, q, only, d, sort], output };
+    }
+
+    _normalize(unified, options, how) {
+        const output = rules.outputOf(rules.options(options, ['output', 'parse']), true);
+        // Passed with its length: bytes are lent as they are, strings need no NUL.
+        const u = rules.json(unified, 'unified', { ...how, alloc: how.big || how.alloc });
+        const args = u === null ? [null, 0] : u.length ? [u, u.length] : [EMPTY, 0];
+        return { name: 'ntsrch_normalize_unified_results_json', args, output };
+    }
+
+    buildSearchUrl(query, baseUrl = null, options = undefined) {
+        return this._run(this._url(query, baseUrl, options, {}));
+    }
+
+    filterAndSortTracks(tracks, options = undefined) {
+        return this._run(this._filter(tracks, options, this._sync));
+    }
+
+    normalizeUnifiedResults(unified, options = undefined) {
+        return this._run(this._normalize(unified, options, this._sync));
+    }
+
+    buildSearchUrlAsync(query, baseUrl = null, options = undefined) {
+        return this._async(() => this._url(query, baseUrl, options, ASYNC));
+    }
+
+    filterAndSortTracksAsync(tracks, options = undefined) {
+        return this._async(() => this._filter(tracks, options, ASYNC));
+    }
+
+    normalizeUnifiedResultsAsync(unified, options = undefined) {
+        return this._async(() => this._normalize(unified, options, ASYNC));
+    }
+
+    // Input errors become rejections too, so callers handle one path.
+    _async(prepare) {
+        let call;
+        try {
+            call = prepare();
+        } catch (err) {
+            return Promise.reject(err);
+        }
+        const worker = this._ensureWorker();
+        const id = this._next++;
+        const buffers = [...new Set(call.args.filter((a) => a instanceof Uint8Array && a !== EMPTY).map((a) => a.buffer))];
+        return new Promise((resolve, reject) => {
+            this._pending.set(id, { resolve, reject, output: call.output });
+            // Only the worker keeps the process alive, and only while calls are pending.
+            if (this._pending.size === 1) worker.ref();
+            worker.postMessage({ id, name: call.name, args: call.args.map((a) => (a === EMPTY ? 'EMPTY' : a)) }, buffers);
+        });
+    }
+
+    _ensureWorker() {
+        if (this._worker) return this._worker;
+        const { Worker } = require('node:worker_threads');
+        const worker = new Worker(path.join(__dirname, 'worker.js'), { workerData: { path: this.path } });
+        worker.unref();
+        worker.on('message', (msg) => this._settle(msg));
+        // A worker that close() already let go of has no calls left to fail.
+        const stopped = (err) => {
+            if (this._worker !== worker) return;
+            this._worker = null;
+            this._failAll(err);
+        };
+        worker.on('error', stopped);
+        worker.on('exit', () => stopped(new Error('the ntsrch worker thread stopped')));
+        this._worker = worker;
+        return worker;
+    }
+
+    _settle({ id, bytes, error }) {
+        const call = this._pending.get(id);
+        if (!call) return;
+        this._pending.delete(id);
+        if (this._pending.size === 0 && this._worker) this._worker.unref();
+        if (error) {
+            const err = error.kind === 'memory' ? new NtsrchMemoryError(error.fn)
+                : error.kind === 'ntsrch' ? new NtsrchError(error.fn, error.lastError)
+                    : error.kind === 'load' ? new ModuleLoadError(error.tried, MODULE_FILE) : new Error(error.message);
+            call.reject(err);
+            return;
+        }
+        try {
+            call.resolve(rules.finish(Buffer.from(bytes.buffer, bytes.byteOffset, bytes.byteLength), call.output));
+        } catch (err) {
+            call.reject(err);
+        }
+    }
+
+    _failAll(err) {
+        const calls = [...this._pending.values()];
+        this._pending.clear();
+        if (this._worker) this._worker.unref();
+        for (const call of calls) call.reject(err);
+    }
+
+    // Stops the worker thread; pending async calls are rejected. The Library stays usable.
+    async close() {
+        this._scratch = null;
+        const worker = this._worker;
+        if (!worker) return;
+        this._worker = null;
+        this._failAll(new Error('Library closed'));
+        await worker.terminate();
     }
 }
+
+// Async inputs get their own ArrayBuffers, moved to the worker rather than copied again.
+const ASYNC = { alloc: (n) => Buffer.allocUnsafeSlow(n), copy: true };
 
 module.exports = {
     Library, SortMode, NtsrchError, NtsrchMemoryError, ModuleLoadError, MODULE_FILE, ABI_VERSION, BUNDLED_MODULE,
     version: require('./package.json').version,
     _lookup: lookup,
+    _EMPTY: EMPTY,
 };

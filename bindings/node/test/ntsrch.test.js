@@ -8,10 +8,12 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
+const { spawnSync } = require('node:child_process');
 const koffi = require('koffi');
 const ntsrch = require('../ntsrch');
 
 const lib = new ntsrch.Library();
+const PLATFORM = `${process.platform}-${process.arch}`;
 
 // lib's module file; when it came by bare file name, the file the process mapped.
 function loadedFile() {
@@ -44,7 +46,6 @@ test('loads from an install prefix, multiarch or not', (t) => {
         assert.strictEqual(other.path, copy);
         assert.strictEqual(other.buildSearchUrl('x', 'https://h'), 'https://h/search/api?q=x&format=json');
     }
-    assert.throws(() => new ntsrch.Library({ prefix: os.tmpdir() + '/ntsrch-no-such-prefix' }), /not found/);
 });
 
 test('version of the package and the module agree', () => {
@@ -88,9 +89,64 @@ test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place
             return true;
         });
     }
-    // An explicit path is the only place tried, and its error names it.
+});
+
+test('lookup passes over what is not our module; an explicit place that fails is a ModuleLoadError', (t) => {
+    const real = loadedFile();
+    const libm = '/lib/x86_64-linux-gnu/libm.so.6';
+    const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
+    const saved = { env: process.env.NTSRCH_MODULE, ...ntsrch._lookup };
+    t.after(() => {
+        if (saved.env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = saved.env;
+        Object.assign(ntsrch._lookup, { bundled: saved.bundled, system: saved.system });
+    });
+    // [NTSRCH_MODULE, bundled (null: no prebuild for this platform), system, loaded path, reasons of the places passed over]
+    const rows = [
+        [libm, real, 'ntsrch-none.so', real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
+        [libm, null, real, real, [/does not export/, new RegExp(`no prebuild for ${PLATFORM} \\(there are linux-x64, .*darwin-arm64\\)`)]],
+        [missing, libm, real, real, [/cannot open|No such file/i, /does not export/]],
+        [libm, null, 'ntsrch-none.so', null, [/does not export/, /no prebuild/, /ntsrch-none\.so/]],
+    ];
+    for (const [env, bundled, system, loaded, reasons] of rows) {
+        process.env.NTSRCH_MODULE = env;
+        Object.assign(ntsrch._lookup, { bundled, system });
+        const label = `${env} / ${bundled} / ${system}`;
+        let tried;
+        if (loaded) {
+            // What was passed over is only visible when nothing loads: drop the last place.
+            assert.strictEqual(new ntsrch.Library().path, loaded, label);
+            Object.assign(ntsrch._lookup, { system: 'ntsrch-none.so' });
+            if (bundled === real) Object.assign(ntsrch._lookup, { bundled: missing });
+        }
+        assert.throws(() => new ntsrch.Library(), (err) => {
+            assert.ok(err instanceof ntsrch.ModuleLoadError, label);
+            tried = err.tried;
+            return true;
+        });
+        reasons.forEach((re, i) => assert.match(tried[i].reason, re, `${label}: ${tried[i].place}`));
+    }
+    // An explicit path or prefix is the only place tried.
     process.env.NTSRCH_MODULE = real;
-    assert.throws(() => new ntsrch.Library({ path: missing }), (err) => !(err instanceof ntsrch.ModuleLoadError) && err.message.includes(missing));
+    for (const [options, reason] of [[{ path: libm }, /does not export/], [{ path: missing }, /cannot open|No such file/i],
+        [{ prefix: path.join(os.tmpdir(), 'ntsrch-no-such-prefix') }, /not found under it/]]) {
+        assert.throws(() => new ntsrch.Library(options), (err) => {
+            assert.ok(err instanceof ntsrch.ModuleLoadError, JSON.stringify(options));
+            assert.strictEqual(err.tried.length, 1);
+            assert.match(err.tried[0].reason, reason);
+            return true;
+        });
+    }
+});
+
+test('without koffi the package still loads, and the load error says koffi is missing', (t) => {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ntsrch-nokoffi-'));
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    for (const f of ['ntsrch.js', 'rules.js', 'worker.js', 'package.json']) fs.copyFileSync(path.join(__dirname, '..', f), path.join(dir, f));
+    const script = `const n = require(${JSON.stringify(dir)}); try { new n.Library(); } catch (e) { console.log(e.name, e.tried[0].place, e.tried[0].reason); }`;
+    const out = spawnSync(process.execPath, ['-e', script], { cwd: dir, encoding: 'utf8', env: { ...process.env, NODE_PATH: '' } });
+    assert.strictEqual(out.status, 0, out.stderr);
+    assert.ok(out.stdout.startsWith(`ModuleLoadError koffi koffi is not installed or has no build for ${PLATFORM}`), out.stdout);
 });
 
 test('search URLs, and failures carrying the last-error text', () => {
@@ -211,4 +267,210 @@ test('worker threads each read their own last-error text', async () => {
         }));
     }
     assert.deepStrictEqual(await Promise.all(runs), [0, 0, 0, 0]);
+});
+
+// Input rules: every row is refused before any call into the module, by the sync call
+// (throws) and its async twin (rejects with the same error).
+test('input rules: refused before any call, sync and async alike', async (t) => {
+    const T = [{ title: 'a' }];
+    const url = (...a) => ['buildSearchUrl', ...a];
+    const filter = (...a) => ['filterAndSortTracks', ...a];
+    const normalize = (...a) => ['normalizeUnifiedResults', ...a];
+    class Track { constructor() { this.title = 'a'; } }
+    const NUL = 'ERR_INVALID_ARG_VALUE';
+    // [call, error class, code, message]
+    const rows = [
+        [url({ a: 1 }), TypeError, undefined, /^query: must be a string, bytes .* not an Object$/],
+        [url(123), TypeError, undefined, /^query: .* not number$/],
+        [url('q', 7), TypeError, undefined, /^baseUrl: .* not number$/],
+        [url('a\0b'), TypeError, NUL, /^query: embedded NUL at byte 1$/],
+        [url('é\0'), TypeError, NUL, /^query: embedded NUL at byte 2$/],
+        [url(Buffer.from('ab\0')), TypeError, NUL, /^query: embedded NUL at byte 2$/],
+        [url('q', Buffer.from([0x68, 0xc3, 0xa9, 0xff])), TypeError, NUL, /^baseUrl: not valid UTF-8 at byte 3$/],
+        [url('q', new Uint8Array([0x68, 0xe2, 0x82]).buffer), TypeError, NUL, /^baseUrl: not valid UTF-8 at byte 1$/],
+        [url('q', null, { output: 'value' }), TypeError, undefined, /^output: 'value' is for JSON results/],
+        [url('q', null, { parse: true }), TypeError, undefined, /^options: unknown option 'parse'$/],
+        [filter('[{"title":"a"}]\0junk'), TypeError, NUL, /^tracks: embedded NUL at byte 15$/],
+        [filter(new Uint8Array([0x5b, 0, 0x5d])), TypeError, NUL, /^tracks: embedded NUL at byte 1$/],
+        [filter(T, { query: 'x\0' }), TypeError, NUL, /^query: embedded NUL at byte 1$/],
+        [filter(T, { downloaded: '["u"]\0' }), TypeError, NUL, /^downloaded: embedded NUL at byte 5$/],
+        [filter(T, { sort: 'title' }), TypeError, undefined, /^sort: must be an integer/],
+        [filter(T, { sort: true }), TypeError, undefined, /^sort: must be an integer/],
+        [filter(T, { sort: 1.5 }), TypeError, undefined, /^sort: must be an integer/],
+        [filter(T, { sort: 2 ** 31 }), RangeError, undefined, /^sort: 2147483648 is outside the C int range/],
+        [filter(T, { sort: 2 ** 32 + 1 }), RangeError, undefined, /^sort: 4294967297 is outside/],
+        [filter(T, { sort: -(2 ** 31) - 1 }), RangeError, undefined, /^sort: -2147483649 is outside/],
+        [filter(T, { sort: Infinity }), TypeError, undefined, /^sort: must be an integer .* not Infinity$/],
+        [filter(T, { sort: NaN }), TypeError, undefined, /^sort: must be an integer .* not NaN$/],
+        [filter(T, { downloadedOnly: 1 }), TypeError, undefined, /^downloadedOnly: must be a boolean, not number$/],
+        [filter(T, { order: 1 }), TypeError, undefined, /^options: unknown option 'order'$/],
+        [filter(T, []), TypeError, undefined, /^options: must be a plain object, not an Array$/],
+        [filter(T, { output: 'json' }), TypeError, undefined, /^output: must be one of 'string', 'bytes', 'value', not 'json'$/],
+        [filter(T, { output: 'bytes', parse: true }), TypeError, undefined, /^parse: true asks for output 'value'/],
+        [filter(T, { parse: 1 }), TypeError, undefined, /^parse: must be a boolean/],
+        [filter(42), TypeError, undefined, /^tracks: must be JSON text, .* not number$/],
+        [filter(new Set([1])), TypeError, undefined, /^tracks: .* not a Set$/],
+        [filter([{ title: 'a', duration: NaN }]), RangeError, undefined, /^tracks\[0\]\.duration: NaN is not a JSON number$/],
+        [filter(T, { downloaded: [Infinity] }), RangeError, undefined, /^downloaded\[0\]: Infinity is not a JSON number$/],
+        [filter([{ tags: new Map() }]), TypeError, undefined, /^tracks\[0\]\.tags: a Map is not a JSON value/],
+        [filter([{ at: new Date(0) }]), TypeError, undefined, /^tracks\[0\]\.at: a Date is not a JSON value/],
+        [filter([{ n: [1, 2n] }]), TypeError, undefined, /^tracks\[0\]\.n\[1\]: bigint is not a JSON value$/],
+        [filter([{ 'a b': () => 1 }]), TypeError, undefined, /^tracks\[0\]\["a b"\]: function is not a JSON value$/],
+        [filter([{ s: Symbol('s') }]), TypeError, undefined, /^tracks\[0\]\.s: symbol is not a JSON value$/],
+        [filter([{ [Symbol('k')]: 1 }]), TypeError, undefined, /^tracks\[0\]: symbol keys are not JSON$/],
+        [filter([{ u: undefined }]), TypeError, undefined, /^tracks\[0\]\.u: undefined is not a JSON value$/],
+        [filter([1, , 3]), TypeError, undefined, /^tracks\[1\]: undefined is not a JSON value$/], // eslint-disable-line no-sparse-arrays
+        [filter([new Track()]), TypeError, undefined, /^tracks\[0\]: a Track is not a JSON value/],
+        [filter((() => { const a = [{}]; a[0].self = a; return a; })()), TypeError, undefined, /^tracks\[0\]\.self: refers back to itself$/],
+        [normalize(Buffer.from('{"tracks":[]}\0')), TypeError, NUL, /^unified: embedded NUL at byte 13$/],
+        [normalize(true), TypeError, undefined, /^unified: .* not boolean$/],
+        [normalize({ tracks: [NaN] }), RangeError, undefined, /^unified\.tracks\[0\]: NaN/],
+        [normalize('{}', { sort: 1 }), TypeError, undefined, /^options: unknown option 'sort'$/],
+    ];
+    const calls = [];
+    const counted = new Map();
+    for (const name of ['ntsrch_build_search_url', 'ntsrch_filter_and_sort_tracks_json', 'ntsrch_normalize_unified_results_json']) {
+        const real = lib._fn[name];
+        counted.set(name, real);
+        lib._fn[name] = (...a) => { calls.push(name); return real(...a); };
+    }
+    t.after(() => { for (const [name, real] of counted) lib._fn[name] = real; });
+    for (const [[method, ...args], cls, code, message] of rows) {
+        const label = `${method} ${message}`;
+        const check = (err) => {
+            assert.strictEqual(err.constructor, cls, `${label}: ${err}`);
+            assert.strictEqual(err.code, code, label);
+            assert.match(err.message, message, label);
+            return true;
+        };
+        assert.throws(() => lib[method](...args), check, label);
+        await assert.rejects(lib[`${method}Async`](...args), check);
+    }
+    assert.deepStrictEqual(calls, []);
+});
+
+// What the rules accept, and each output choice: [call, result as a string].
+test('accepted inputs and output choices', async () => {
+    const unified = '{"tracks":[1,2,3]}';
+    const normalized = '{"localCount":3,"catalogueCount":0,"local":[1,2,3],"catalogue":[]}';
+    const u8 = new TextEncoder().encode(unified);
+    const two = [{ title: 'b' }, { title: 'a' }];
+    const rows = [
+        [['normalizeUnifiedResults', u8.buffer], normalized],
+        [['normalizeUnifiedResults', new DataView(u8.buffer, 0, u8.length)], normalized],
+        [['normalizeUnifiedResults', JSON.parse(unified)], normalized],
+        [['filterAndSortTracks', new Uint16Array(new Uint8Array([0x5b, 0x5d]).buffer)], '[]'],
+        [['filterAndSortTracks', two, { sort: 99 }], JSON.stringify(two)],
+        [['filterAndSortTracks', two, { sort: -(2 ** 31) }], JSON.stringify(two)],
+        [['filterAndSortTracks', two, { sort: ntsrch.SortMode.TITLE_ASC, query: new TextEncoder().encode('A').buffer }], '[{"title":"a"}]'],
+        [['filterAndSortTracks', [{ title: 'é', n: -0.5e-7, o: null, b: false }], { downloaded: undefined, query: undefined }],
+            '[{"title":"é","n":-5e-8,"o":null,"b":false}]'],
+        [['buildSearchUrl', new Uint8Array([0x78, 0x79]).subarray(1), 'https://h'], 'https://h/search/api?q=y&format=json'],
+    ];
+    for (const [[method, input, options = {}, extra], want] of rows) {
+        const args = method === 'buildSearchUrl' ? [input, options] : [input];
+        const opts = method === 'buildSearchUrl' ? extra : options;
+        for (const [output, got] of [
+            ['string', (r) => r], ['bytes', (r) => (assert.ok(Buffer.isBuffer(r)), r.toString('utf8'))],
+            ...(method === 'buildSearchUrl' ? [] : [['value', (r) => JSON.stringify(r)], ['parse', (r) => JSON.stringify(r)]]),
+        ]) {
+            const o = { ...opts, ...(output === 'parse' ? { parse: true } : { output }) };
+            const label = `${method} ${want} ${output}`;
+            assert.strictEqual(got(lib[method](...args, o)), want, label);
+            assert.strictEqual(got(await lib[`${method}Async`](...args, o)), want, `${label} async`);
+        }
+    }
+    // Bytes out take any base URL bytes; a string needs them to be UTF-8.
+    assert.deepStrictEqual([...lib.buildSearchUrl('q', new Uint8Array([0x68, 0xff]), { output: 'bytes' }).subarray(0, 3)], [0x68, 0xff, 0x2f]);
+    // Bytes given to normalize are read in place: the caller's bytes are not moved or changed.
+    const lent = Buffer.from(unified);
+    await lib.normalizeUnifiedResultsAsync(lent);
+    assert.strictEqual(lent.toString(), unified);
+});
+
+test('async calls report the module message of the failed call', async () => {
+    const rows = [
+        [() => lib.buildSearchUrlAsync(null), 'ntsrch_build_search_url', 'null query'],
+        [() => lib.buildSearchUrlAsync(' \t'), 'ntsrch_build_search_url', 'empty query'],
+        [() => lib.filterAndSortTracksAsync('{}'), 'ntsrch_filter_and_sort_tracks_json', 'tracks_json must be array'],
+        [() => lib.filterAndSortTracksAsync(null), 'ntsrch_filter_and_sort_tracks_json', 'null tracks_json'],
+        [() => lib.normalizeUnifiedResultsAsync(Buffer.alloc(0)), 'ntsrch_normalize_unified_results_json', 'invalid search json'],
+        [() => lib.normalizeUnifiedResultsAsync(null), 'ntsrch_normalize_unified_results_json', 'null json'],
+    ];
+    // All at once, interleaved with calls that succeed: each failure keeps its own message.
+    const runs = rows.flatMap(([call, fn, message]) => [
+        assert.rejects(call(), (err) => {
+            assert.ok(err instanceof ntsrch.NtsrchError && !(err instanceof ntsrch.NtsrchMemoryError), String(err));
+            assert.deepStrictEqual([err.function, err.lastError], [fn, message]);
+            return true;
+        }),
+        lib.buildSearchUrlAsync('ok').then((u) => assert.ok(u.endsWith('q=ok&format=json'))),
+    ]);
+    await Promise.all(runs);
+});
+
+function bigTracks(n) {
+    const words = ['Love', 'Night', 'Sky', 'Été', 'River'];
+    const out = [];
+    for (let i = 0; i < n; i++) {
+        out.push({ id: i, title: `${words[i % 5]} ${words[(i * 7) % 5]} ${i % 997}`, artist: `A${i % 101}`, duration: 90 + (i % 400),
+            publishTimestamp: 1500000000 + ((i * 7919) % 250000000), streamURL: `https://cdn.example/s/${i}.mp3` });
+    }
+    return Buffer.from(JSON.stringify(out));
+}
+
+test('the event loop keeps running during an async 100k-track call', async () => {
+    const input = bigTracks(100000);
+    const want = lib.filterAndSortTracks(input, { sort: ntsrch.SortMode.TITLE_ASC, query: 'love', output: 'bytes' });
+    let ticks = 0;
+    let done = false;
+    const timer = setInterval(() => { if (!done) ticks++; }, 1);
+    try {
+        const got = await lib.filterAndSortTracksAsync(input, { sort: ntsrch.SortMode.TITLE_ASC, query: 'love', output: 'bytes' });
+        done = true;
+        assert.ok(got.equals(want));
+    } finally {
+        clearInterval(timer);
+    }
+    assert.ok(ticks > 0, 'no timer fired while the call ran');
+});
+
+test('the worker never keeps the process alive; close() stops it and rejects what is pending', async () => {
+    const script = `
+        const ntsrch = require(${JSON.stringify(path.join(__dirname, '..', 'ntsrch.js'))});
+        const lib = new ntsrch.Library();
+        lib.buildSearchUrlAsync('x').then((u) => console.log(u));`;
+    const out = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8', timeout: 20000 });
+    assert.deepStrictEqual([out.status, out.stdout, out.stderr], [0, 'https://api.nortaveltune.com/search/api?q=x&format=json\n', '']);
+    const other = new ntsrch.Library({ path: lib.path });
+    const pending = other.filterAndSortTracksAsync(bigTracks(20000), { sort: 1 });
+    const rejected = assert.rejects(pending, /Library closed/);
+    // A later async call starts a new worker, even while the old one is still stopping.
+    const closing = other.close();
+    const next = other.buildSearchUrlAsync('y', 'https://h');
+    await closing;
+    await rejected;
+    assert.strictEqual(await next, 'https://h/search/api?q=y&format=json');
+    assert.strictEqual(await other.buildSearchUrlAsync('z', 'https://h'), 'https://h/search/api?q=z&format=json');
+    await other.close();
+});
+
+test('sync calls reuse their encode buffer without mixing inputs or results', () => {
+    // Each row: [tracks, options, kept titles]; big, then small, then big inputs again.
+    const big = JSON.stringify(Array.from({ length: 5000 }, (_, i) => ({ title: `t${i}` })));
+    const rows = [
+        [big, { query: 't4999' }, ['t4999']],
+        ['[{"title":"b"},{"title":"a"}]', { sort: 1 }, ['a', 'b']],
+        [Buffer.from('[{"title":"x"}]'), {}, ['x']],
+        [big.replace('t0"', 'zz"'), { query: 'zz' }, ['zz']],
+        [[{ title: 'v' }], {}, ['v']],
+    ];
+    const kept = [];
+    for (const [tracks, options, titles] of rows) {
+        const out = lib.filterAndSortTracks(tracks, { ...options, output: 'bytes' });
+        kept.push([out, Buffer.from(out)]);
+        assert.deepStrictEqual(JSON.parse(out).map((t) => t.title), titles);
+        assert.strictEqual(lib.normalizeUnifiedResults(`{"tracks":[${JSON.stringify(titles)}]}`, { output: 'value' }).localCount, 1);
+    }
+    for (const [out, copy] of kept) assert.ok(out.equals(copy), 'an earlier result changed');
 });

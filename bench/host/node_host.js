@@ -1,0 +1,203 @@
+#!/usr/bin/env node
+// SPDX-License-Identifier: MIT
+'use strict';
+// The Node binding against the same jobs done in plain JS, from the same input, timed in
+// alternation in one run (median of several runs): string to string, and bytes to bytes
+// (plain JS then also decodes and encodes). Then, at the largest size, the binding's own
+// share of a string call (the whole call minus the module call, the UTF-8 encode of the
+// input and the decode of the result, each timed alone) and the event loop's longest
+// stall during one async call with bytes out.
+//
+// Usage: node bench/host/node_host.js [DIR]   (DIR: inputs from gen_data.py; made when absent)
+// The module is the one Library() finds: set NTSRCH_MODULE to choose it.
+
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { execFileSync } = require('node:child_process');
+const { monitorEventLoopDelay } = require('node:perf_hooks');
+const ntsrch = require('../../bindings/node/ntsrch');
+
+const SIZES = [100, 10000, 100000];
+const here = __dirname;
+
+function inputs() {
+    let dir = process.argv[2];
+    let temp = null;
+    if (!dir) {
+        temp = fs.mkdtempSync(path.join(os.tmpdir(), 'ntsrch-host-'));
+        dir = temp;
+    }
+    const missing = SIZES.filter((n) => !fs.existsSync(path.join(dir, `tracks-${n}.json`)));
+    if (missing.length) execFileSync('python3', [path.join(here, 'gen_data.py'), dir, ...missing.map(String)], { stdio: 'inherit' });
+    return { dir, temp };
+}
+
+// Plain JS: title, else artist, contains the trimmed query; toLowerCase folds more than
+// ASCII, which changes nothing for these inputs.
+function plainFilter(tracks, query) {
+    const q = query.trim().toLowerCase();
+    if (!q) return tracks;
+    return tracks.filter((t) => (typeof t.title === 'string' && t.title.toLowerCase().includes(q))
+        || (typeof t.artist === 'string' && t.artist.toLowerCase().includes(q)));
+}
+
+function plainSort(tracks, sort) {
+    if (sort === ntsrch.SortMode.TITLE_ASC) {
+        const keyed = tracks.map((t) => [typeof t.title === 'string' ? t.title.toLowerCase() : '', t]);
+        keyed.sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0)); // stable
+        return keyed.map((k) => k[1]);
+    }
+    if (sort === ntsrch.SortMode.NEWEST_FIRST) {
+        const ts = (t) => (typeof t.publishTimestamp === 'number' ? t.publishTimestamp : 0);
+        return tracks.slice().sort((a, b) => ts(b) - ts(a));
+    }
+    return tracks;
+}
+
+const CASES = [
+    { name: 'all tracks', query: '', sort: 0 },
+    { name: 'filter "love"', query: 'love', sort: 0 },
+    { name: 'by title', query: '', sort: ntsrch.SortMode.TITLE_ASC },
+    { name: '"love" by title', query: 'love', sort: ntsrch.SortMode.TITLE_ASC },
+    { name: 'newest', query: '', sort: ntsrch.SortMode.NEWEST_FIRST },
+    { name: 'normalize', normalize: true },
+];
+
+function plainString(c, text) {
+    if (c.normalize) {
+        const u = JSON.parse(text);
+        const cat = u.catalogue || {};
+        const local = Array.isArray(u.tracks) ? u.tracks : [];
+        const catalogue = [...(Array.isArray(cat.albums) ? cat.albums : []), ...(Array.isArray(cat.artists) ? cat.artists : [])];
+        return JSON.stringify({ localCount: local.length, catalogueCount: catalogue.length, local, catalogue });
+    }
+    return JSON.stringify(plainSort(plainFilter(JSON.parse(text), c.query), c.sort));
+}
+
+function plainBytes(c, bytes) {
+    return Buffer.from(plainString(c, bytes.toString('utf8')), 'utf8');
+}
+
+function bindingCall(lib, c, input, output) {
+    if (c.normalize) return lib.normalizeUnifiedResults(input, { output });
+    return lib.filterAndSortTracks(input, { query: c.query || null, sort: c.sort, output });
+}
+
+function now() {
+    return Number(process.hrtime.bigint()) / 1e6;
+}
+
+function median(xs) {
+    const s = xs.slice().sort((a, b) => a - b);
+    return s[s.length >> 1];
+}
+
+// Runs each job once per round, in turn, `rounds` times; a round repeats each job `inner`
+// times so that small inputs are timed over a few milliseconds. Median (or pick) ms per job call.
+function alternate(jobs, rounds, inner, pick = median) {
+    const times = jobs.map(() => []);
+    for (let r = 0; r < rounds; r++) {
+        jobs.forEach((job, i) => {
+            const t0 = now();
+            for (let k = 0; k < inner; k++) job();
+            times[i].push((now() - t0) / inner);
+        });
+    }
+    return times.map(pick);
+}
+
+function fmt(x, digits = 2) {
+    return x.toFixed(digits);
+}
+
+function table(head, rows) {
+    const all = [head, ...rows];
+    const widths = head.map((_, i) => Math.max(...all.map((r) => String(r[i]).length)));
+    return all.map((r) => r.map((v, i) => (i === 0 ? String(v).padEnd(widths[i]) : String(v).padStart(widths[i]))).join('  ')).join('\n');
+}
+
+async function main() {
+    const lib = new ntsrch.Library();
+    const { dir, temp } = inputs();
+    console.log(`Node ${process.version}, module ${lib.path}`);
+    console.log('Node host: binding vs plain JS, same input, alternating runs (median); ratio = plain time / binding time\n');
+    const rows = [];
+    const big = {};
+    for (const n of SIZES) {
+        const rounds = n >= 100000 ? 5 : n >= 10000 ? 7 : 9;
+        const inner = n >= 100000 ? 1 : n >= 10000 ? 3 : 200;
+        const read = (name) => fs.readFileSync(path.join(dir, `${name}-${n}.json`));
+        const tracks = read('tracks');
+        const unified = read('unified');
+        for (const c of CASES) {
+            const bytes = c.normalize ? unified : tracks;
+            const text = bytes.toString('utf8');
+            // Same result both ways, or the comparison means nothing.
+            const mine = bindingCall(lib, c, text, 'string');
+            const theirs = plainString(c, text);
+            const same = mine === theirs ? '' : ' (results differ)';
+            const [ps, bs, pb, bb] = alternate([
+                () => plainString(c, text),
+                () => bindingCall(lib, c, text, 'string'),
+                () => plainBytes(c, bytes),
+                () => bindingCall(lib, c, bytes, 'bytes'),
+            ], rounds, inner);
+            rows.push([`${n} ${c.name}${same}`, fmt(ps), fmt(bs), fmt(ps / bs) + 'x', fmt(pb), fmt(bb), fmt(pb / bb) + 'x']);
+            if (n === SIZES[SIZES.length - 1]) big[c.name] = { c, text, bytes };
+        }
+    }
+    console.log(table(['tracks case', 'plain str ms', 'binding str ms', 'str ratio', 'plain bytes ms', 'binding bytes ms', 'bytes ratio'], rows));
+
+    // The string call's own cost: what is left after the parts it cannot avoid.
+    const own = [];
+    const n = SIZES[SIZES.length - 1];
+    for (const { c, text } of Object.values(big)) {
+        const encoded = Buffer.from(text + '\0', 'utf8');
+        const result = bindingCall(lib, c, text, 'bytes');
+        const fn = c.normalize ? 'ntsrch_normalize_unified_results_json' : 'ntsrch_filter_and_sort_tracks_json';
+        const moduleCall = () => {
+            const p = c.normalize ? lib._fn[fn](encoded, encoded.length - 1) : lib._fn[fn](encoded, c.query ? Buffer.from(c.query + '\0') : null, 0, null, c.sort);
+            lib._fn.ntsrch_free(p);
+        };
+        const parts = [
+            () => bindingCall(lib, c, text, 'string'),
+            moduleCall,
+            () => Buffer.from(text, 'utf8'),
+            () => result.toString('utf8'),
+        ];
+        // The parts of one round are timed back to back; own is taken per round, then the
+        // median, so that noise common to a round cancels out.
+        const rounds = [];
+        for (let r = 0; r < 15; r++) rounds.push(parts.map((job) => { const t0 = now(); job(); return now() - t0; }));
+        const [whole, call, enc, dec] = [0, 1, 2, 3].map((i) => median(rounds.map((x) => x[i])));
+        const rest = median(rounds.map(([w, m, e, d]) => w - m - e - d));
+        own.push([`${n} ${c.name}`, fmt(whole), fmt(call), fmt(enc), fmt(dec), fmt(rest), fmt((100 * rest) / whole, 1) + '%']);
+    }
+    console.log('\nString call and its parts (ms, medians of 15 rounds); own = whole - module - encode - decode, per round (goal <= 10%):');
+    console.log(table(['tracks case', 'whole', 'module', 'encode', 'decode', 'own', 'own share'], own));
+
+    // Longest event loop stall during one async call with bytes in and out (goal < 20 ms).
+    const { c, bytes } = big['by title'];
+    await lib.filterAndSortTracksAsync('[]'); // the worker is started beforehand
+    const stalls = [];
+    for (let r = 0; r < 3; r++) {
+        const h = monitorEventLoopDelay({ resolution: 1 });
+        h.enable();
+        const t0 = now();
+        await lib.filterAndSortTracksAsync(bytes, { sort: c.sort, output: 'bytes' });
+        const took = now() - t0;
+        h.disable();
+        stalls.push([h.max / 1e6, took]);
+    }
+    const worst = stalls.reduce((a, b) => (b[0] > a[0] ? b : a));
+    console.log(`\nAsync ${n} tracks by title, bytes in and out: longest event loop stall ${fmt(worst[0], 1)} ms `
+        + `(worst of ${stalls.length} calls; a call took ${fmt(worst[1], 0)} ms; goal < 20 ms)`);
+    await lib.close();
+    if (temp) fs.rmSync(temp, { recursive: true, force: true });
+}
+
+main().catch((err) => {
+    console.error(err);
+    process.exit(1);
+});
