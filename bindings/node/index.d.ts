@@ -108,6 +108,12 @@ export interface NormalizedResults {
 }
 
 /** One loaded module. Results are copied and released before a call returns. */
+/**
+ * The native Library where the lookup finds a module, else the package's WebAssembly library
+ * (`ntsrch/wasm`), which has the same calls. Given options, only that native module is tried.
+ */
+export declare function load(options?: LibraryOptions): Promise<Library>;
+
 export declare class Library {
     /**
      * Without options: $NTSRCH_MODULE, the bundled module, then the system library path;

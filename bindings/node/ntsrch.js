@@ -356,8 +356,26 @@ class Library {
 // Async inputs get their own ArrayBuffers, moved to the worker rather than copied again.
 const ASYNC = { alloc: (n) => Buffer.allocUnsafeSlow(n), copy: true };
 
+// The native Library where the lookup finds a module, else the package's WebAssembly build
+// (wasm/, ESM: hence a Promise), which has the same calls. Given options, only that native
+// module is tried.
+async function load(options = undefined) {
+    try {
+        return new Library(options);
+    } catch (err) {
+        if (options !== undefined || !(err instanceof ModuleLoadError)) throw err;
+        const place = path.join(__dirname, 'wasm', 'ntsrch-wasm.mjs');
+        try {
+            const wasm = await import(require('node:url').pathToFileURL(place).href);
+            return await wasm.load();
+        } catch (wasmErr) {
+            throw new ModuleLoadError([...err.tried, { place: `${place} (WebAssembly)`, reason: wasmErr.message }]);
+        }
+    }
+}
+
 module.exports = {
-    Library, SortMode, NtsrchError, NtsrchMemoryError, ModuleLoadError, MODULE_FILE, ABI_VERSION, BUNDLED_MODULE,
+    load, Library, SortMode, NtsrchError, NtsrchMemoryError, ModuleLoadError, MODULE_FILE, ABI_VERSION, BUNDLED_MODULE,
     version: require('./package.json').version,
     _lookup: lookup,
     _EMPTY: EMPTY,
