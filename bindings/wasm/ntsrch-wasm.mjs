@@ -93,13 +93,13 @@ export class Engine {
         this.owned = [];
         // Blocks from the module's allocator, released by release(); the rules write text there.
         this.alloc = (n) => {
-            const p = e.malloc(n);
+            // wasm32's size_t: a larger request would wrap to a small block.
+            const p = n <= 0xffffffff ? e.malloc(n) : 0;
             if (p === 0) throw new NtsrchMemoryError('malloc');
             this.owned.push(p);
             return new Uint8Array(e.memory.buffer, p, n);
         };
         this.how = { alloc: this.alloc, terminate: true };
-        this.howUtf8 = { alloc: this.alloc, terminate: true, utf8: true };
     }
 
     release() {
@@ -186,9 +186,10 @@ export class WasmLibrary {
         return this._engine.e.ntsrch_selftest();
     }
 
-    // Each prepare* checks every input before anything is written, then writes the text with
-    // `how` (into the module's memory, or into plain bytes for the worker) and returns the
-    // C arguments as [kind, [text or integer...], output].
+    // Each prepare* checks and writes the inputs in the native binding's order, with `how`
+    // (into the module's memory, or into plain bytes for the worker), and returns the C
+    // arguments as [kind, [text or integer...], output]. A refused input throws before any
+    // C call; what was already written is freed by the caller.
     _prepareUrl(query, baseUrl, opts, how) {
         const o = rules.options(opts, ['output']);
         const output = rules.outputOf(o, false);
