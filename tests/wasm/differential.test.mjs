@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The native module (through koffi) and the WebAssembly one, fed the same C calls: every
-// fuzz corpus input, decoded as its fuzz target decodes it, and generated track lists in
+// fuzz corpus input (fuzz/corpus/, and what the fuzz stage added in NATIVE_TREE-asan/corpus/
+// when it ran first), decoded as its fuzz target decodes it, and generated track lists in
 // every order. Results and last-error texts must match byte for byte.
 //   node tests/wasm/differential.test.mjs MODULE.wasm NATIVE_TREE
 import { createRequire } from 'node:module';
@@ -120,11 +121,15 @@ if (!existsSync(koffiDir)) {
     const enc = new TextEncoder();
     const generated = ['tracks', 'downloaded', 'unified'].map((k) => new Uint8Array(readFileSync(join(tmp, `${k}-3000.json`))));
     rmSync(tmp, { recursive: true, force: true });
-    const groups = Object.keys(decoders).map((target) => ({
-        name: `fuzz corpus ${target}`,
-        calls: readdirSync(join(root, 'fuzz/corpus', target)).sort()
-            .flatMap((f) => decoders[target](new Uint8Array(readFileSync(join(root, 'fuzz/corpus', target, f))))),
-    }));
+    const inputs = (dir, limit) => (existsSync(dir) ? readdirSync(dir).sort().slice(0, limit).map((f) => join(dir, f)) : []);
+    const groups = Object.keys(decoders).flatMap((target) => [
+        ['fuzz corpus', inputs(join(root, 'fuzz/corpus', target))],
+        ['fuzz stage corpus', inputs(join(`${nativeTree || 'build'}-asan`, 'corpus', target), 3000)],
+    ].filter(([, files]) => files.length).map(([what, files]) => ({
+        name: `${what} ${target}`,
+        inputs: files.length,
+        calls: files.flatMap((f) => decoders[target](new Uint8Array(readFileSync(f)))),
+    })));
     const [tracks, downloaded, unified] = generated;
     groups.push({
         name: 'generated 3000 tracks, every order, query and downloaded list',
@@ -143,5 +148,5 @@ if (!existsSync(koffiDir)) {
         total += calls.length;
         if (bad.length) throw new Error(`${bad.length} of ${calls.length} differ: ${bad.slice(0, 5).join(', ')}`);
     });
-    console.log(`note wasm differential: ${total} calls, results and last-error texts compared byte for byte`);
+    console.log(`note wasm differential: ${total} calls from ${groups.map((g) => `${g.inputs ?? 1} ${g.name}`).join(', ')}; results and last-error texts compared byte for byte`);
 }
