@@ -3,8 +3,9 @@
 program never started under the emulator, and says so.
 
 A GoogleTest program prints its start banner ("Running main() from ..." or
-"[==========] Running ...") before any test; a failed test without it was lost by the
-emulator (wine or qemu) before main(), not by the code under test. Each such test runs
+"[==========] Running ...") and flushes it before any test, so even a crash inside a test
+leaves it; a failed test without it was lost by the emulator (wine or qemu) before main(),
+not by the code under test. Each such test runs
 once more and its result replaces the first one in the JUnit file; a NOTES line names it,
 with what the emulator printed. A test that started and failed, or any other failure,
 stays failed.
