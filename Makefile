@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Front door: `make demo` builds and shows the module at work, `make test` runs every test
-# stage and ends with one "N passed, M failed" line. Each first installs what its job needs
-# (scripts/install-deps JOB; needs root or sudo).
+# stage and ends with one "N passed, M failed" line; `make check` runs the unit and README
+# stages only. Each first installs what its job needs (scripts/install-deps JOB; needs root
+# or sudo).
 BUILD ?= build
 NTSRCH := $(BUILD)/ntsrch
 CMAKE_FLAGS ?=
@@ -11,8 +12,8 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 # process start-up (large under the sanitizers) dominates most of them.
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-unit bench bench-host clean test-asan test-tsan test-valgrind \
-	test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
+.PHONY: all deps build demo test check test-unit bench bench-host clean test-asan test-tsan \
+	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
 	release test-release wasm
 
 all: build
@@ -39,6 +40,11 @@ demo: build
 test: DEPS_JOB = test
 test: deps
 	scripts/test-stages $(STAGES)
+
+# The quick loop for contributors: the unit and README stages, with the same summary.
+check: DEPS_JOB = test
+check: deps
+	scripts/test-stages unit readme
 
 test-unit: DEPS_JOB = test
 test-unit: build

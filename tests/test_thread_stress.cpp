@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -76,11 +77,17 @@ TEST(ThreadStress, EightThreadsMixingEveryFunction) {
         const char *err_ptr = nullptr;
     };
     std::vector<Outcome> out(kThreads);
+    // All eight read their buffer before any calls on: a thread that ended before the next
+    // one started may hand it its freed block (Windows does, on a loaded machine).
+    std::atomic<int> started{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             Outcome &o = out[t];
             o.err_ptr = ntsrch_last_error();
+            started.fetch_add(1);
+            while (started.load() < kThreads)
+                std::this_thread::yield();
             for (int i = 0; i < calls; ++i) {
                 if (i % 500 == 250) {
                     o.selftest_failures += ntsrch_selftest() != 0;

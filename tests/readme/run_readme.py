@@ -1,11 +1,14 @@
 # SPDX-License-Identifier: MIT
 """Runs the README as a newcomer would: every shell block in order, from the repository's
 top folder, in a clean environment (only PATH, HOME, LANG and the machine's proxy and CA
-settings, nothing the README does not show). Code examples whose first line names a file (`/* app.c */`, `# app.py`,
-`// app.js`) are written to that file first, so the shell blocks after them can build and
-run them exactly as shown. A ```text block right after a shell block is its expected
-output: each of its lines must appear in the block's output (standard output and error
-together, whose interleaving is not fixed).
+settings, nothing the README does not show). Code examples whose first line names a file
+(`/* app.c */`, `# app.py`, `// node-app/app.js`) are written to that file first, so the
+shell blocks after them can build and run them exactly as shown. As for a reader, the
+file's folder must already exist (made by an earlier block), and a later shell block must
+use the file: an example nothing builds or runs is never checked. A ```text block right
+after a shell block is its expected output: each of its lines must equal a whole line of
+the block's output (standard output and error together, whose interleaving is not fixed);
+`...` in an expected line stands for any text, such as a path or a long tail.
 
 A block preceded by `<!-- readme-test: skip REASON -->` is not run and is reported as
 skipped with that reason. Results go to RESULTS_DIR/readme.txt as pass/fail/skip lines.
@@ -15,12 +18,13 @@ Usage: run_readme.py README RESULTS_DIR
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 import time
 from dataclasses import dataclass, field
-from typing import List, Optional
+from typing import Dict, List, Optional
 
 SHELL_LANGS = {"sh", "shell", "bash", "console"}
 FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#)\s*([\w./-]+\.(?:c|py|js|ts|cs|cmake|txt))\b")
@@ -76,11 +80,31 @@ def first_command(body: str) -> str:
     return "?"
 
 
+def example_file(b: Block) -> Optional[str]:
+    """The file a code example names on its first line, if it is to be written."""
+    if b.lang in SHELL_LANGS or b.skip or not b.body.strip():
+        return None
+    m = FILE_COMMENT.match(b.body.splitlines()[0])
+    return m.group(1) if m else None
+
+
+def line_matches(want: str, got: str) -> bool:
+    pattern = ".*".join(re.escape(part) for part in want.rstrip().split("..."))
+    return re.fullmatch(pattern, got.rstrip()) is not None
+
+
+def uses(body: str, name: str) -> bool:
+    return re.search(r"(?<![\w.-])" + re.escape(os.path.basename(name)) + r"(?![\w-])",
+                     body) is not None
+
+
 def main() -> int:
     readme, results = sys.argv[1], sys.argv[2]
     top = os.path.dirname(os.path.abspath(readme))
     os.makedirs(results, exist_ok=True)
-    home = tempfile.mkdtemp(prefix="ntsrch-readme-home-")
+    # npm's cache and the like land in HOME: a fresh one, removed at the end.
+    home_dir = tempfile.TemporaryDirectory(prefix="ntsrch-readme-home-")
+    home = home_dir.name
     env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
            "HOME": home, "LANG": "C.UTF-8"}
     # How this machine reaches the network (proxies, extra CA certificates) belongs to the
@@ -89,7 +113,25 @@ def main() -> int:
                 or k in ("NODE_EXTRA_CA_CERTS", "SSL_CERT_FILE", "SSL_CERT_DIR")})
     out = open(os.path.join(results, "readme.txt"), "w", encoding="utf-8")
     failed = 0
-    for b in parse(readme):
+
+    def fail(name: str, why: str) -> None:
+        nonlocal failed
+        failed += 1
+        print(f"--- FAILED {name}: {why}")
+        out.write(f"fail {name}: {why}\n")
+
+    blocks = parse(readme)
+    # A folder an earlier run left (git-ignored) would hide a README that never creates it.
+    for b in blocks:
+        example = example_file(b)
+        folder = os.path.join(top, os.path.dirname(example)) if example else top
+        if folder != top and os.path.isdir(folder) and subprocess.run(
+                ["git", "-C", top, "check-ignore", "-q", folder],
+                stderr=subprocess.DEVNULL).returncode == 0:
+            shutil.rmtree(folder)
+            print(f"--- removed {os.path.relpath(folder, top)}/, left by an earlier run")
+    unused: Dict[str, str] = {}  # example file -> where the README shows it
+    for b in blocks:
         where = f"README.md:{b.line}"
         if b.lang in SHELL_LANGS:
             name = f"{where} `{first_command(b.body)}`"
@@ -97,6 +139,8 @@ def main() -> int:
                 print(f"--- skip {name}: {b.skip}")
                 out.write(f"skip {name}: {b.skip}\n")
                 continue
+            for example in [e for e in unused if uses(b.body, e)]:
+                del unused[example]
             print(f"--- run {name}", flush=True)
             t0 = time.monotonic()
             p = subprocess.run(["bash", "-euo", "pipefail", "-c", b.body], cwd=top, env=env,
@@ -109,25 +153,31 @@ def main() -> int:
             else:
                 got = p.stdout.splitlines()
                 for want in b.expect:
-                    if not any(want.strip() in l for l in got):
-                        why = f"expected output line not found: {want.strip()}"
+                    if not any(line_matches(want, l) for l in got):
+                        why = f"expected output line not printed: {want.rstrip()}"
                         break
             took = time.monotonic() - t0
             if why:
-                failed += 1
-                print(f"--- FAILED {name}: {why}")
-                out.write(f"fail {name}: {why}\n")
+                fail(name, why)
             else:
                 out.write(f"pass {name} ({took:.1f} s)\n")
         else:
-            m = FILE_COMMENT.match(b.body.splitlines()[0] if b.body.strip() else "")
-            if m and not b.skip:
-                dest = os.path.join(top, m.group(1))
-                os.makedirs(os.path.dirname(dest), exist_ok=True)
+            example = example_file(b)
+            if example:
+                dest = os.path.join(top, example)
+                if not os.path.isdir(os.path.dirname(dest)):
+                    folder = os.path.relpath(os.path.dirname(dest), top)
+                    fail(f"{where} {example}",
+                         f"folder {folder}/ does not exist: no block before it creates it")
+                    continue
                 with open(dest, "w", encoding="utf-8") as f:
                     f.write(b.body)
-                print(f"--- wrote {m.group(1)} from {where}")
+                unused[example] = where
+                print(f"--- wrote {example} from {where}")
+    for example, where in unused.items():
+        fail(f"{where} {example}", "no shell block after it builds or runs it")
     out.close()
+    home_dir.cleanup()
     return 1 if failed else 0
 
 
