@@ -6,7 +6,7 @@
 set -uo pipefail
 tool=$1 module=$(realpath "$2") fake=$3 not_module=$4 version=$5 samples=$6
 module_file=$(basename "$module")
-tmp=$(mktemp -d /tmp/ntsrch-cli-XXXXXX)
+tmp=$(mktemp -d "${TMPDIR:-/tmp}"/ntsrch-cli-XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 unset NTSRCH_MODULE LD_LIBRARY_PATH
 passed=0 failed=0

@@ -6,7 +6,7 @@
 # Usage: planted_library.sh TOOL NOT_YYJSON
 set -euo pipefail
 tool=$1 not_yyjson=$2
-tmp=$(mktemp -d /tmp/ntsrch-planted-XXXXXX)
+tmp=$(mktemp -d "${TMPDIR:-/tmp}"/ntsrch-planted-XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 cp "$not_yyjson" "$tmp/libyyjson.so.0"
 unset LD_LIBRARY_PATH NTSRCH_MODULE

@@ -9,7 +9,7 @@ set -euo pipefail
 cmake=$1 build=$2 src=$3 cc=$4 generator=$5 origin_check=$6 libyyjson=$7
 module_file=nortavel-nortaveltune-search-client.so
 
-tmp=$(mktemp -d /tmp/ntsrch-install-XXXXXX)
+tmp=$(mktemp -d "${TMPDIR:-/tmp}"/ntsrch-install-XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 
 "$cmake" --install "$build" --prefix "$tmp/staged" >/dev/null

@@ -46,7 +46,8 @@ static int copy_file(const char *from, const char *to) {
 }
 
 int main(int argc, char **argv) {
-    char dir[] = "/tmp/ntsrch-origin-XXXXXX", module[4200], yyjson[4200];
+    char dir[4096], module[4200], yyjson[4200];
+    const char *tmpdir = getenv("TMPDIR");
     struct found before = {{0}, {0}}, after = {{0}, {0}};
     void *h;
     int rc = 1;
@@ -59,6 +60,8 @@ int main(int argc, char **argv) {
         fprintf(stderr, "yyjson already loaded before the module: %s\n", before.yyjson);
         return 1;
     }
+    snprintf(dir, sizeof dir, "%s/ntsrch-origin-XXXXXX",
+             tmpdir != NULL && tmpdir[0] != '\0' ? tmpdir : "/tmp");
     if (mkdtemp(dir) == NULL) return perror("mkdtemp"), 1;
     snprintf(module, sizeof module, "%s/%s", dir, MODULE_FILE);
     snprintf(yyjson, sizeof yyjson, "%s/libyyjson.so.0", dir);

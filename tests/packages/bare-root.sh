@@ -43,7 +43,7 @@ if [ ! -s "$tarball" ]; then
     rm -rf "$cache/make-$suite"
 fi
 
-root=$(mktemp -d "/tmp/ntsrch-bare-$suite-XXXXXX")
+root=$(mktemp -d "${TMPDIR:-/tmp}/ntsrch-bare-$suite-XXXXXX")
 cleanup() {
     umount "$root/proc" 2>/dev/null || true
     rm -rf --one-file-system "$root"

@@ -19,7 +19,7 @@ out=$results/packages.txt
 mkdir -p "$results"
 : >"$out"
 
-tmp=$(mktemp -d /tmp/ntsrch-packages-XXXXXX)
+tmp=$(mktemp -d "${TMPDIR:-/tmp}"/ntsrch-packages-XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 # Nothing below may find a module through the environment.
 unset NTSRCH_MODULE LD_LIBRARY_PATH PKG_CONFIG_PATH
@@ -48,7 +48,9 @@ tool_deb=$(deb ntsrch)
 lintian_clean() {
     # Overrides (debian/*.lintian-overrides) say why each is there. (--show-overrides
     # would count them as failures.)
-    lintian --fail-on error,warning --display-level ">=info" "$dist"/*.deb
+    # lintian leaves its mldbm-elf-* caches in TMPDIR: give it one that the trap removes.
+    mkdir -p "$tmp/lintian"
+    TMPDIR=$tmp/lintian lintian --fail-on error,warning --display-level ">=info" "$dist"/*.deb
 }
 
 deb_contents() {

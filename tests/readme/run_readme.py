@@ -19,6 +19,7 @@ Usage: run_readme.py README RESULTS_DIR
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -99,18 +100,23 @@ def uses(body: str, name: str) -> bool:
 
 
 def main() -> int:
-    readme, results = sys.argv[1], sys.argv[2]
+    # npm's cache and the like land in HOME: a fresh one, removed at the end however the
+    # run ends (a stopped run too).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    with tempfile.TemporaryDirectory(prefix="ntsrch-readme-home-") as home:
+        return run(sys.argv[1], sys.argv[2], home)
+
+
+def run(readme: str, results: str, home: str) -> int:
     top = os.path.dirname(os.path.abspath(readme))
     os.makedirs(results, exist_ok=True)
-    # npm's cache and the like land in HOME: a fresh one, removed at the end.
-    home_dir = tempfile.TemporaryDirectory(prefix="ntsrch-readme-home-")
-    home = home_dir.name
     env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
            "HOME": home, "LANG": "C.UTF-8"}
-    # How this machine reaches the network (proxies, extra CA certificates) belongs to the
-    # machine, not to the README: npm needs it to fetch koffi.
+    # How this machine reaches the network (proxies, extra CA certificates) and where it
+    # keeps temporary files belong to the machine, not to the README: npm needs the first
+    # to fetch koffi.
     env.update({k: v for k, v in os.environ.items() if k.lower().endswith("_proxy")
-                or k in ("NODE_EXTRA_CA_CERTS", "SSL_CERT_FILE", "SSL_CERT_DIR")})
+                or k in ("NODE_EXTRA_CA_CERTS", "SSL_CERT_FILE", "SSL_CERT_DIR", "TMPDIR")})
     out = open(os.path.join(results, "readme.txt"), "w", encoding="utf-8")
     failed = 0
 
@@ -177,7 +183,6 @@ def main() -> int:
     for example, where in unused.items():
         fail(f"{where} {example}", "no shell block after it builds or runs it")
     out.close()
-    home_dir.cleanup()
     return 1 if failed else 0
 
 

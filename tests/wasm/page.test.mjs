@@ -6,9 +6,9 @@
 //   node tests/wasm/page.test.mjs MODULE.wasm NATIVE_TREE
 import { spawn, spawnSync } from 'node:child_process';
 import { createServer } from 'node:http';
-import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, readlinkSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { dirname, extname, join, normalize } from 'node:path';
+import { basename, dirname, extname, isAbsolute, join, normalize } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { run, equal } from './harness.mjs';
 
@@ -80,10 +80,19 @@ async function inBrowser() {
         return await Promise.race([posted, timeout]);
     } finally {
         clearTimeout(timer);
-        // The browser and its helper processes share the group started here.
+        // The browser and its helper processes share the group started here. Its singleton
+        // socket lives in a folder of TMPDIR that the profile links to; a browser stopped
+        // before it cleans up leaves that folder behind.
+        const exited = new Promise((r) => (proc.exitCode !== null || proc.signalCode !== null ? r() : proc.once('exit', r)));
         try { process.kill(-proc.pid, 'SIGTERM'); } catch { /* already gone */ }
         server.close();
+        const waited = await Promise.race([exited.then(() => true), new Promise((r) => setTimeout(r, 10000, false))]);
+        if (!waited) try { process.kill(-proc.pid, 'SIGKILL'); } catch { /* already gone */ }
         await new Promise((r) => setTimeout(r, 300));
+        try {
+            const socket = readlinkSync(join(profile, 'SingletonSocket'));
+            if (isAbsolute(socket) && basename(dirname(socket)).startsWith('org.chromium.')) rmSync(dirname(socket), { recursive: true, force: true });
+        } catch { /* no socket was made */ }
         rmSync(profile, { recursive: true, force: true });
     }
 }
