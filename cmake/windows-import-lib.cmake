@@ -9,6 +9,6 @@ add_custom_command(OUTPUT ${NTSRCH_DEF} ${NTSRCH_IMPORT_LIB}
   COMMAND ${CMAKE_COMMAND} -DMODULE=$<TARGET_FILE:ntsrch> -DOBJDUMP=${CMAKE_OBJDUMP}
           -DDEF=${NTSRCH_DEF} -P ${CMAKE_CURRENT_LIST_DIR}/windows-def.cmake
   COMMAND ${NTSRCH_DLLTOOL} -m i386:x86-64 -d ${NTSRCH_DEF} -l ${NTSRCH_IMPORT_LIB}
-  DEPENDS ntsrch ${CMAKE_CURRENT_LIST_DIR}/windows-def.cmake
+  DEPENDS ntsrch ${CMAKE_CURRENT_LIST_DIR}/windows-def.cmake ${CMAKE_CURRENT_LIST_DIR}/pe-exports.cmake
   COMMENT "Import library for MSVC linkers: ${NTSRCH_IMPORT_LIB}")
 add_custom_target(ntsrch_import_lib ALL DEPENDS ${NTSRCH_DEF} ${NTSRCH_IMPORT_LIB})

@@ -15,20 +15,8 @@ if(NOT rc1 EQUAL 0 OR NOT rc2 EQUAL 0)
 endif()
 
 if(CHECK STREQUAL "exports")
-  # The name table: lines "\t[   0] ntsrch_abi_version" up to the next blank line.
-  string(FIND "${pe}" "[Ordinal/Name Pointer] Table\n" at)
-  if(at LESS 0)
-    message(FATAL_ERROR "no export name table in ${MODULE}\n${pe}")
-  endif()
-  string(SUBSTRING "${pe}" ${at} -1 table)
-  string(FIND "${table}" "\n\n" end)
-  string(SUBSTRING "${table}" 0 ${end} table)
-  string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" found "${table}")
-  set(names "")
-  foreach(f IN LISTS found)
-    string(REGEX REPLACE "^\t\\[ *[0-9]+\\] " "" n "${f}")
-    list(APPEND names "${n}")
-  endforeach()
+  include(${CMAKE_CURRENT_LIST_DIR}/../cmake/pe-exports.cmake)
+  pe_export_names("${pe}" names)
   list(SORT names)
   set(expected ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json
       ntsrch_free ntsrch_last_error ntsrch_normalize_unified_results_json ntsrch_selftest
