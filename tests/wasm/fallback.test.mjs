@@ -3,7 +3,7 @@
 // library from wasm/. Each row runs in its own process on a copy of the package's layout.
 //   node tests/wasm/fallback.test.mjs MODULE.wasm NATIVE_TREE
 import { spawnSync } from 'node:child_process';
-import { cpSync, mkdtempSync, rmSync, symlinkSync } from 'node:fs';
+import { cpSync, existsSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -29,18 +29,60 @@ const rows = [
     ['an explicit place that fails: no fallback', true, undefined, "{ path: '/nonexistent/m.so' }", 'ModuleLoadError false'],
     ['neither: ModuleLoadError naming the WebAssembly place too', false, undefined, '', 'ModuleLoadError true'],
 ];
-await run('package load', rows, ([, withWasm, module, arg, want]) => {
+function inPackage(withWasm, module, script) {
     const dir = pack(withWasm);
     try {
-        const script = `require('./ntsrch.js').load(${arg}).then(
-            (lib) => console.log(lib.constructor.name, lib.buildSearchUrl('a')),
-            (err) => console.log(err.name, err.tried.some((t) => t.place.includes('WebAssembly'))))`;
         const env = { ...process.env };
         delete env.NTSRCH_MODULE;
         if (module) env.NTSRCH_MODULE = module;
-        const r = spawnSync(process.execPath, ['-e', script], { cwd: dir, env, encoding: 'utf8', timeout: 20000 });
-        equal(r.stdout.trim().split('\n')[0], want, `stdout (stderr: ${r.stderr.slice(0, 200)})`);
+        writeFileSync(join(dir, 'app.js'), script);
+        const r = spawnSync(process.execPath, ['app.js'], { cwd: dir, env, encoding: 'utf8', timeout: 60000 });
+        return { out: r.stdout.trim(), err: r.stderr.slice(0, 300) };
     } finally {
         rmSync(dir, { recursive: true, force: true });
     }
+}
+
+await run('package load', rows, ([, withWasm, module, arg, want]) => {
+    const r = inPackage(withWasm, module, `require('./ntsrch.js').load(${arg}).then(
+        (lib) => console.log(lib.constructor.name, lib.buildSearchUrl('a')),
+        (err) => console.log(err.name, err.tried.some((t) => t.place.includes('WebAssembly'))))`);
+    equal(r.out.split('\n')[0], want, `stdout (stderr: ${r.err})`);
 });
+
+// The Node example of the README with its Library from load(), no native module beside it.
+function readmeExample() {
+    for (const file of ['README.md', 'bindings/node/README.md']) {
+        const text = existsSync(join(here, '../..', file)) ? readFileSync(join(here, '../..', file), 'utf8') : '';
+        const m = /```js\n\/\/ node-app\/app\.js\n([\s\S]*?)```[\s\S]*?```text\n([\s\S]*?)```/.exec(text);
+        if (m) return { code: m[1], want: m[2].trim() };
+    }
+    throw new Error('no node-app/app.js example in README.md or bindings/node/README.md');
+}
+
+// One set of error classes, whichever library the fallback gave.
+const classes = `const ntsrch = require('./ntsrch.js');
+ntsrch.load().then(async (lib) => {
+    const is = (err) => [err instanceof ntsrch.NtsrchError, err instanceof ntsrch.NtsrchMemoryError];
+    const out = [lib.constructor.name];
+    try { lib.buildSearchUrl(' '); } catch (err) { out.push(is(err)); }
+    await lib.buildSearchUrlAsync(' ').catch((err) => out.push(is(err)));
+    // A block the module's heap cannot give: its memory is at the 4 GiB limit.
+    const memory = lib._engine.e.memory;
+    while (memory.buffer.byteLength < 2 ** 32 - 2 ** 20) memory.grow(Math.min(8192, (2 ** 32 - memory.buffer.byteLength) / 65536 - 1));
+    try { lib.buildSearchUrl('x'.repeat(4 << 20)); } catch (err) { out.push(is(err)); }
+    console.log(JSON.stringify(out));
+    await lib.close();
+});`;
+
+await run('package fallback', [
+    { name: "the README's Node example runs as written on the WebAssembly library", check() {
+        const { code, want } = readmeExample();
+        const r = inPackage(true, undefined, `(async () => {\n${code.replace('new ntsrch.Library()', 'await ntsrch.load()')}\n})();`);
+        equal(r.out, want, `stdout (stderr: ${r.err})`);
+    } },
+    { name: 'its refusals are instances of the package NtsrchError and NtsrchMemoryError, sync and async', check() {
+        const r = inPackage(true, undefined, classes);
+        equal(r.out, '["WasmLibrary",[true,false],[true,false],[true,true]]', `stdout (stderr: ${r.err})`);
+    } },
+], (row) => row.check());
