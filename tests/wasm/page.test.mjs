@@ -113,6 +113,8 @@ if (!browser) {
                 name: `${c.name}${where} equals the native tool`, check: () => equal(got[`${c.name}${where}`], nativeOutput(c)),
             }))),
             { name: 'a refusal on the Web Worker carries the module message', check: () => equal(got['refused (Web Worker)'], 'NtsrchError: empty query') },
+            { name: 'lone surrogates are refused in the page, naming the parameter and the character', check: () => equal(got.surrogates, [
+                'TypeError: query: not encodable as UTF-8 at character 1', 'TypeError: tracks[1].title: not encodable as UTF-8 at character 1']) },
             { name: "output 'bytes' in a page is a Uint8Array", check: () => equal(got.bytes, 'Uint8Array') },
         ], (row) => row.check());
     }
