@@ -3,6 +3,7 @@
 // end of the block it allocates) and is then moved down into place, still hot in cache.
 #include "json_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -34,24 +35,36 @@ void shift_down(char *dst, const char *src, size_t n) noexcept {
 }
 
 // yyjson 0.10's writer checks its room as `cur + len * 6 + 16 >= end`, a pointer sum that
-// wraps where addresses are 32 bits, and then writes past its block. Its block is handed
-// out here, so every block is refused that ends too near the top of the address space for
-// the longest string of the value being written: the call then fails as out of memory.
+// wraps where addresses are 32 bits, and then writes past its block. Its blocks are handed
+// out here, so a block is refused that ends too near the top of the address space for the
+// strings still to be written: the call then fails as out of memory.
 constexpr bool narrow_addresses = sizeof(void *) < sizeof(uint64_t);
 
-// What the writer may ask beyond its position for one string of v.
-size_t string_room(yyjson_val *v) noexcept {
-    size_t longest = 0;
-    for (yyjson_val *end = unsafe_yyjson_get_next(v); v < end; ++v) {
-        const yyjson_type type = unsafe_yyjson_get_type(v);
-        if ((type == YYJSON_TYPE_STR || type == YYJSON_TYPE_RAW) &&
-            unsafe_yyjson_get_len(v) > longest)
-            longest = unsafe_yyjson_get_len(v);
-    }
-    return longest >= (SIZE_MAX - 16) / 6 ? SIZE_MAX : longest * 6 + 16;
+constexpr size_t string_room(size_t len) noexcept {
+    return len >= (SIZE_MAX - 16) / 6 ? SIZE_MAX : len * 6 + 16;
 }
 
 } // namespace
+
+// What the writer may ask beyond its position for one string of v: for the longest, and
+// for any other.
+void json_text::measure(yyjson_val *v) noexcept {
+    size_t longest = 0, next = 0;
+    for (yyjson_val *end = unsafe_yyjson_get_next(v); v < end; ++v) {
+        const yyjson_type type = unsafe_yyjson_get_type(v);
+        if (type != YYJSON_TYPE_STR && type != YYJSON_TYPE_RAW) continue;
+        const size_t len = unsafe_yyjson_get_len(v);
+        if (len > longest) {
+            next = longest;
+            longest = len;
+        } else if (len > next) {
+            next = len;
+        }
+    }
+    room_ = string_room(longest);
+    // Numbers and containers ask at most 32.
+    room_rest_ = std::max(string_room(next), size_t{64});
+}
 
 bool json_text::below_wrap(const char *block, size_t size) const noexcept {
     if constexpr (!narrow_addresses) return true;
@@ -90,8 +103,13 @@ void *json_text::alc_malloc(void *ctx, size_t size) noexcept {
     return t->buf_ + at;
 }
 
-void *json_text::alc_realloc(void *ctx, void *, size_t, size_t size) noexcept {
+void *json_text::alc_realloc(void *ctx, void *, size_t old_size, size_t size) noexcept {
     json_text *t = static_cast<json_text *>(ctx);
+    // The writer grows by the larger of half its block and what it asks for, rounded up to
+    // a word. A step beyond both half the block and any other string's ask was taken for
+    // the longest string, which the new block holds: what comes after it asks less.
+    const size_t step = size - old_size, slack = sizeof(size_t);
+    if (step > old_size / 2 + slack && step > t->room_rest_ + slack) t->room_ = t->room_rest_;
     if (size > SIZE_MAX - t->piece_ || !t->reserve(t->piece_ + size) ||
         !t->below_wrap(t->buf_ + t->piece_, size))
         return nullptr;
@@ -115,7 +133,7 @@ bool json_text::open(char c) noexcept {
 
 bool json_text::write(yyjson_val *v, bool strip_brackets) noexcept {
     size_t n = 0;
-    if constexpr (narrow_addresses) room_ = string_room(v);
+    if constexpr (narrow_addresses) measure(v);
     const char *piece = yyjson_val_write_opts(v, YYJSON_WRITE_NOFLAG, &alc_, &n, nullptr);
     if (piece == nullptr) return false;
     if (strip_brackets) {

@@ -76,6 +76,13 @@ await run('boundary writer near the top', [
     equal([err.function, l.lastError()], [fn, ''], 'function and last error');
     equal(l.filterAndSortTracks('[{"title":"b"},{"title":"a"}]', { sort: 1 }), sorted, 'the next call');
 });
+await run('boundary writer near the top', [
+    { name: 'a 4 MB string there is written whole', check() {
+        const l = crowd(fresh(), 2 ** 32, 64 << 20);
+        const s = 'é'.repeat(2 << 20);
+        equal(l.normalizeUnifiedResults(`{"tracks":["${s}"]}`), `{"localCount":1,"catalogueCount":0,"local":["${s}"],"catalogue":[]}`);
+    } },
+], (row) => row.check());
 
 // A getter inside an input calls the same library: the outer call still sees its own input.
 // [name, the inner call]; each is made from a getter on the options, inside the downloaded
