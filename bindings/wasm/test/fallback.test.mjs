@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The npm package's load(): the native Library where a module is found, else the WebAssembly
 // library from wasm/. Each row runs in its own process on a copy of the package's layout.
-//   node tests/wasm/fallback.test.mjs MODULE.wasm NATIVE_TREE
+//   node bindings/wasm/test/fallback.test.mjs MODULE.wasm NATIVE_TREE
 import { spawnSync } from 'node:child_process';
 import { cpSync, existsSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -11,7 +11,7 @@ import { run, equal } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
-const nodeDir = join(here, '../../bindings/node');
+const nodeDir = join(here, '../../node');
 const so = resolve(nativeTree || 'build', 'nortavel-nortaveltune-search-client.so');
 
 function pack(withWasm) {
@@ -53,7 +53,7 @@ await run('package load', rows, ([, withWasm, module, arg, want]) => {
 // The Node example of the README with its Library from load(), no native module beside it.
 function readmeExample() {
     for (const file of ['README.md', 'bindings/node/README.md']) {
-        const text = existsSync(join(here, '../..', file)) ? readFileSync(join(here, '../..', file), 'utf8') : '';
+        const text = existsSync(join(here, '../../..', file)) ? readFileSync(join(here, '../../..', file), 'utf8') : '';
         const m = /```js\n\/\/ node-app\/app\.js\n([\s\S]*?)```[\s\S]*?```text\n([\s\S]*?)```/.exec(text);
         if (m) return { code: m[1], want: m[2].trim() };
     }

@@ -3,7 +3,7 @@
 // call, addresses above 2 GiB, the writer near the 4 GiB top, calls made from inside an
 // input's getter, the order in which bad arguments are refused, and text that is not
 // well-formed Unicode. Rows that change an instance's memory each get a fresh one.
-//   node tests/wasm/boundary.test.mjs MODULE.wasm
+//   node bindings/wasm/test/boundary.test.mjs MODULE.wasm
 import { readFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { pathToFileURL } from 'node:url';

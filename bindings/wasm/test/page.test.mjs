@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The binding in Debian's headless Chromium: a localhost server serves the assembled
-// binding, samples/ and tests/wasm/page.html; the page loads the module, runs its self-test,
+// binding, samples/ and bindings/wasm/test/page.html; the page loads the module, runs its self-test,
 // filters samples/tracks.json in every order (in the page and on its Web Worker) and posts
 // the results back, which must equal the native tool's output byte for byte.
-//   node tests/wasm/page.test.mjs MODULE.wasm NATIVE_TREE
+//   node bindings/wasm/test/page.test.mjs MODULE.wasm NATIVE_TREE
 import { spawn, spawnSync } from 'node:child_process';
 import { createServer } from 'node:http';
 import { existsSync, mkdtempSync, readFileSync, readlinkSync, rmSync } from 'node:fs';
@@ -14,7 +14,7 @@ import { run, equal } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
-const root = join(here, '../..');
+const root = join(here, '../../..');
 const tool = join(nativeTree || 'build', 'ntsrch');
 const browser = ['chromium', '/usr/bin/chromium'].find((b) => spawnSync('sh', ['-c', `command -v ${b}`]).status === 0);
 
