@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Writes the ESM form of the Node binding's rules.js (CommonJS) for the WebAssembly binding,
 // which browsers load as ESM: the same source inside a function, and its exports named.
-//   node wasm/esm-rules.cjs bindings/node/rules.js OUT.mjs
+//   node bindings/wasm/esm-rules.cjs bindings/node/rules.js OUT.mjs
 'use strict';
 const fs = require('node:fs');
 const path = require('node:path');
@@ -14,7 +14,7 @@ const names = Object.keys(require(path.resolve(from)));
 // loaded already (or loads now): the same module, so both share one set of error classes
 // and `err instanceof NtsrchError` holds whichever library threw. A page, or the folder on
 // its own, runs the copy below.
-fs.writeFileSync(to, `// Generated from ${path.basename(from)} by wasm/esm-rules.cjs: edit that file, not this one.
+fs.writeFileSync(to, `// Generated from ${path.basename(from)} by bindings/wasm/esm-rules.cjs: edit that file, not this one.
 let shared = null;
 if (typeof process === 'object' && process !== null && typeof process.versions?.node === 'string') {
     const { createRequire } = await import('node:module');
