@@ -128,14 +128,16 @@ await run('boundary order of checks', [
 });
 
 // [name, method, args, message]: a lone UTF-16 surrogate is refused before any call, naming
-// the parameter (and the place inside a value) and its index in that string.
+// the parameter (and the place inside a value) and how many characters (code points, as
+// Python counts them) come before it in that string.
 await run('boundary lone surrogates', [
     ['query', 'buildSearchUrl', ['a\uD800b'], 'query: not encodable as UTF-8 at character 1'],
+    ['query, after a pair', 'buildSearchUrl', ['\uD834\uDD1E\uD800'], 'query: not encodable as UTF-8 at character 1'],
     ['base URL', 'buildSearchUrl', ['q', 'https://h/\uDC00'], 'baseUrl: not encodable as UTF-8 at character 10'],
     ['filter query', 'filterAndSortTracks', [[], { query: '\uDC00' }], 'query: not encodable as UTF-8 at character 0'],
     ['tracks as text', 'filterAndSortTracks', ['[{"title":"x\uD800"}]'], 'tracks: not encodable as UTF-8 at character 12'],
     ['a title inside a value', 'filterAndSortTracks', [[{ title: 'ok' }, { title: 'x\uD800' }]], 'tracks[1].title: not encodable as UTF-8 at character 1'],
-    ['a key inside a value', 'normalizeUnifiedResults', [{ tracks: [{ '\uDBFFk': 1 }] }], 'unified.tracks[0]: not encodable as UTF-8 at character 0'],
+    ['a key inside a value', 'normalizeUnifiedResults', [{ tracks: [{ '\uDBFFk': 1 }] }], 'unified.tracks[0]: key "\\udbffk" not encodable as UTF-8 at character 0'],
     ['downloaded inside a value', 'filterAndSortTracks', [[], { downloaded: ['\uD800\uD800'] }], 'downloaded[0]: not encodable as UTF-8 at character 0'],
 ], async ([, method, args, message]) => {
     try { lib.buildSearchUrl(' '); } catch { /* leaves "empty query" as the last error */ }
