@@ -113,10 +113,15 @@ test-cross: DEPS_JOB = cross
 test-cross: deps
 	BUILD=$(BUILD) scripts/test-cross $(RESULTS) $(CROSS_TARGETS)
 
-# The module as WebAssembly: $(BUILD)-wasm/nortavel-nortaveltune-search-client.wasm.
-wasm: DEPS_JOB = cross
-wasm: deps
-	wasm/build.sh $(BUILD)-wasm
+# The module as WebAssembly: $(BUILD)-wasm/nortavel-nortaveltune-search-client.wasm, its
+# JavaScript binding in $(BUILD)-wasm/js/. Installs nothing: the tools come from
+# `scripts/install-deps wasm`.
+WASM_TOOLS := cmake ninja clang++-19 wasm-ld-19
+wasm:
+	@for t in $(WASM_TOOLS); do command -v $$t >/dev/null || \
+	  { echo "make wasm: $$t not found: run scripts/install-deps wasm" >&2; exit 2; }; done
+	cmake -S . -B $(BUILD)-wasm -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-wasm32.cmake $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-wasm
 
 # The longer run: same targets, FUZZ_LONG_TIME seconds each.
 fuzz:

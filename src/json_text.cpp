@@ -3,6 +3,7 @@
 // end of the block it allocates) and is then moved down into place, still hot in cache.
 #include "json_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,43 @@ void shift_down(char *dst, const char *src, size_t n) noexcept {
         dst[i] = src[i];
 }
 
+// yyjson 0.10's writer checks its room as `cur + len * 6 + 16 >= end`, a pointer sum that
+// wraps where addresses are 32 bits, and then writes past its block. Its blocks are handed
+// out here, so a block is refused that ends too near the top of the address space for the
+// strings still to be written: the call then fails as out of memory.
+constexpr bool narrow_addresses = sizeof(void *) < sizeof(uint64_t);
+
+constexpr size_t string_room(size_t len) noexcept {
+    return len >= (SIZE_MAX - 16) / 6 ? SIZE_MAX : len * 6 + 16;
+}
+
 } // namespace
+
+// What the writer may ask beyond its position for one string of v: for the longest, and
+// for any other.
+void json_text::measure(yyjson_val *v) noexcept {
+    size_t longest = 0, next = 0;
+    for (yyjson_val *end = unsafe_yyjson_get_next(v); v < end; ++v) {
+        const yyjson_type type = unsafe_yyjson_get_type(v);
+        if (type != YYJSON_TYPE_STR && type != YYJSON_TYPE_RAW) continue;
+        const size_t len = unsafe_yyjson_get_len(v);
+        if (len > longest) {
+            next = longest;
+            longest = len;
+        } else if (len > next) {
+            next = len;
+        }
+    }
+    room_ = string_room(longest);
+    // Numbers and containers ask at most 32.
+    room_rest_ = std::max(string_room(next), size_t{64});
+}
+
+bool json_text::below_wrap(const char *block, size_t size) const noexcept {
+    if constexpr (!narrow_addresses) return true;
+    const uint64_t top = uint64_t{UINTPTR_MAX} + 1;
+    return uint64_t{reinterpret_cast<uintptr_t>(block)} + size + room_ < top;
+}
 
 json_text::json_text() noexcept : alc_{alc_malloc, alc_realloc, alc_free, this} {}
 
@@ -60,14 +97,22 @@ void *json_text::alc_malloc(void *ctx, size_t size) noexcept {
     // One byte of room for the comma that goes before the piece once it is moved; a piece
     // that is the whole text is written in place.
     const size_t at = t->len_ == 0 ? 0 : (t->len_ + 1 + piece_align - 1) & ~(piece_align - 1);
-    if (size > SIZE_MAX - at || !t->reserve(at + size)) return nullptr;
+    if (size > SIZE_MAX - at || !t->reserve(at + size) || !t->below_wrap(t->buf_ + at, size))
+        return nullptr;
     t->piece_ = at;
     return t->buf_ + at;
 }
 
-void *json_text::alc_realloc(void *ctx, void *, size_t, size_t size) noexcept {
+void *json_text::alc_realloc(void *ctx, void *, size_t old_size, size_t size) noexcept {
     json_text *t = static_cast<json_text *>(ctx);
-    if (size > SIZE_MAX - t->piece_ || !t->reserve(t->piece_ + size)) return nullptr;
+    // The writer grows by the larger of half its block and what it asks for, rounded up to
+    // a word. A step beyond both half the block and any other string's ask was taken for
+    // the longest string, which the new block holds: what comes after it asks less.
+    const size_t step = size - old_size, slack = sizeof(size_t);
+    if (step > old_size / 2 + slack && step > t->room_rest_ + slack) t->room_ = t->room_rest_;
+    if (size > SIZE_MAX - t->piece_ || !t->reserve(t->piece_ + size) ||
+        !t->below_wrap(t->buf_ + t->piece_, size))
+        return nullptr;
     return t->buf_ + t->piece_;
 }
 
@@ -88,6 +133,7 @@ bool json_text::open(char c) noexcept {
 
 bool json_text::write(yyjson_val *v, bool strip_brackets) noexcept {
     size_t n = 0;
+    if constexpr (narrow_addresses) measure(v);
     const char *piece = yyjson_val_write_opts(v, YYJSON_WRITE_NOFLAG, &alc_, &n, nullptr);
     if (piece == nullptr) return false;
     if (strip_brackets) {

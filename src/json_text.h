@@ -43,11 +43,16 @@ class json_text {
     static void *alc_realloc(void *ctx, void *ptr, size_t old_size, size_t size) noexcept;
     static void alc_free(void *ctx, void *ptr) noexcept;
     bool reserve(size_t size) noexcept;
+    void measure(yyjson_val *v) noexcept;
+    bool below_wrap(const char *block, size_t size) const noexcept;
     bool write(yyjson_val *v, bool strip_brackets) noexcept;
 
     char *buf_ = nullptr;
     size_t cap_ = 0, len_ = 0;
-    size_t piece_ = 0;  // where the writer's current output starts
+    size_t piece_ = 0; // where the writer's current output starts
+    // 32-bit addresses: how far past its position the writer may reach, and once the
+    // longest string is placed.
+    size_t room_ = 0, room_rest_ = 0;
     bool first_ = true; // no element yet in the open list
     yyjson_alc alc_;
     // Pending elements: an array header followed by copies of their value subtrees, whose

@@ -8,9 +8,10 @@
 //   lib.buildSearchUrl('night skies');
 //
 // Same calls, input rules, errors and output choices as the native Node binding (the rules
-// are its rules.js, turned into ESM when this folder is assembled). Text goes straight
-// into the module's memory and comes back with one decode (or one copy for 'bytes'); every
-// block is returned to the module's allocator before a call returns. ...Async calls run in
+// are its rules.js, turned into ESM when this folder is assembled). Input is checked and
+// taken whole before it is copied into the module's memory; the result comes back with one
+// decode (or one copy for 'bytes'); every block is returned to the module's allocator
+// before a call returns. ...Async calls run in
 // one Worker per library (worker_threads in Node, a module Web Worker in a page) that
 // instantiates the same compiled module and calls it synchronously there.
 import * as rules from './rules.mjs';
@@ -77,6 +78,9 @@ export function loadSync(source = DEFAULT_URL) {
     }
 }
 
+// Pointers come back from the module as signed i32: above 2 GiB they would read as negative.
+const u32 = (p) => p >>> 0;
+
 // One instance of the module: raw calls with text in its memory.
 export class Engine {
     constructor(module) {
@@ -91,15 +95,6 @@ export class Engine {
         if (abi !== ABI_VERSION) throw new Error(`module ABI ${abi}, this binding needs ${ABI_VERSION}`);
         this.e = e;
         this.owned = [];
-        // Blocks from the module's allocator, released by release(); the rules write text there.
-        this.alloc = (n) => {
-            // wasm32's size_t: a larger request would wrap to a small block.
-            const p = n <= 0xffffffff ? e.malloc(n) : 0;
-            if (p === 0) throw new NtsrchMemoryError('malloc');
-            this.owned.push(p);
-            return new Uint8Array(e.memory.buffer, p, n);
-        };
-        this.how = { alloc: this.alloc, terminate: true };
     }
 
     release() {
@@ -113,15 +108,15 @@ export class Engine {
     }
 
     text(p) {
-        return rules.decode(this.cString(p));
+        return rules.decode(this.cString(u32(p)));
     }
 
-    // args: pointers (of blocks from alloc) and integers. The result's bytes are handed to
-    // take() while the block is still the module's, then the block is freed.
+    // args: pointers (from put) and integers. The result's bytes are handed to take() while
+    // the block is still the module's, then the block is freed.
     call(kind, args, take) {
         const name = CALLS[kind];
         try {
-            const p = this.e[name](...args);
+            const p = u32(this.e[name](...args));
             if (p === 0) {
                 const why = this.text(this.e.ntsrch_last_error());
                 throw why ? new NtsrchError(name, why) : new NtsrchMemoryError(name);
@@ -136,18 +131,38 @@ export class Engine {
         }
     }
 
-    // Text prepared elsewhere (the worker's input): copied once into the module's memory.
+    // Checked text, copied into a block of the module's heap with a NUL after it. Any malloc
+    // may grow the memory and so detach every view over it: the view is made after the
+    // malloc and dropped at once, and only the address is kept.
     put(bytes) {
         if (bytes === null) return 0;
-        const room = this.alloc(bytes.length + 1);
+        const n = bytes.length + 1;
+        // wasm32's size_t: a larger request would wrap to a small block.
+        const p = n <= 0xffffffff ? u32(this.e.malloc(n)) : 0;
+        if (p === 0) throw new NtsrchMemoryError('malloc');
+        this.owned.push(p);
+        const room = new Uint8Array(this.e.memory.buffer, p, n);
         room.set(bytes);
         room[bytes.length] = 0;
-        return room.byteOffset;
+        return p;
+    }
+
+    // Every input's bytes are taken before the first write into the module's memory: a
+    // getter inside a value may call this same instance, and a later malloc may grow the
+    // memory under an earlier view.
+    run(kind, args, take) {
+        try {
+            const cargs = args.map((a) => (typeof a === 'number' ? a : this.put(a)));
+            return this.call(kind, cargs, take);
+        } finally {
+            this.release();
+        }
     }
 }
 
-const ptr = (u8) => (u8 === null ? 0 : u8.byteOffset);
 const copyOut = IS_NODE ? (view) => Buffer.from(view) : (view) => view.slice();
+
+const SYNC = {};
 
 function finisher(output) {
     return output === 'bytes' ? copyOut : (view) => rules.finish(view, output);
@@ -186,49 +201,42 @@ export class WasmLibrary {
         return this._engine.e.ntsrch_selftest();
     }
 
-    // Each prepare* checks and writes the inputs in the native binding's order, with `how`
-    // (into the module's memory, or into plain bytes for the worker), and returns the C
-    // arguments as [kind, [text or integer...], output]. A refused input throws before any
-    // C call; what was already written is freed by the caller.
+    // Each prepare* checks the inputs and takes their bytes (into plain memory from
+    // how.alloc, or lent from the caller's own bytes), and returns the C arguments as
+    // [kind, [bytes, null or integer...], output]. The order of checks: the options object,
+    // then the parameters in the order of bindings/contract/README.md. Nothing touches the
+    // module's memory before every input is taken.
     _prepareUrl(query, baseUrl, opts, how) {
-        const o = rules.options(opts, ['output']);
-        const output = rules.outputOf(o, false);
+        const output = rules.outputOf(rules.options(opts, ['output']), false);
+        const q = rules.text(query, 'query', how);
         // A base URL given as bytes must decode when a string is asked for.
         const base = rules.text(baseUrl, 'baseUrl', output === 'string' ? { ...how, utf8: true } : how);
-        return ['url', [base, rules.text(query, 'query', how)], output];
+        return ['url', [base, q], output];
     }
 
     _prepareFilter(tracks, opts, how) {
         const o = rules.options(opts, ['query', 'downloadedOnly', 'downloaded', 'sort', 'output', 'parse']);
         const output = rules.outputOf(o, true);
-        const only = rules.flag(o.downloadedOnly, 'downloadedOnly');
-        const sort = rules.sortMode(o.sort);
         const t = rules.json(tracks, 'tracks', how);
         const q = rules.text(o.query, 'query', how);
+        const only = rules.flag(o.downloadedOnly, 'downloadedOnly');
         const d = rules.json(o.downloaded, 'downloaded', how);
+        const sort = rules.sortMode(o.sort);
         return ['filter', [t, q, only ? 1 : 0, d, sort], output];
     }
 
     _prepareNormalize(unified, opts, how) {
-        const o = rules.options(opts, ['output', 'parse']);
-        const output = rules.outputOf(o, true);
+        const output = rules.outputOf(rules.options(opts, ['output', 'parse']), true);
         const u = rules.json(unified, 'unified', how);
         // The length keeps the call exact whatever the bytes hold; 0 would mean "up to the NUL".
-        return ['normalize', [u, u === null ? 0 : u.length - (how.terminate ? 1 : 0)], output];
+        return ['normalize', [u, u === null ? 0 : u.length], output];
     }
 
-    _run([kind, args, output]) {
-        const e = this._engine;
-        const cargs = args.map((a) => (typeof a === 'number' ? a : ptr(a)));
-        return e.call(kind, cargs, finisher(output));
-    }
-
+    // Sync calls lend the caller's bytes (they are copied into the module once, all after
+    // the last getter has run) and encode strings into scratch memory.
     _sync(prepare) {
-        try {
-            return this._run(prepare(this._engine.how));
-        } finally {
-            this._engine.release();
-        }
+        const [kind, args, output] = prepare(SYNC);
+        return this._engine.run(kind, args, finisher(output));
     }
 
     buildSearchUrl(query, baseUrl = null, options = undefined) {

@@ -20,8 +20,7 @@ function start(module) {
 function handle({ id, kind, args }, reply) {
     try {
         if (startError) throw startError;
-        const cargs = args.map((a) => (typeof a === 'number' ? a : engine.put(a)));
-        const bytes = engine.call(kind, cargs, (view) => view.slice());
+        const bytes = engine.run(kind, args, (view) => view.slice());
         reply({ id, bytes }, [bytes.buffer]);
     } catch (err) {
         engine?.release();

@@ -3,7 +3,7 @@
 // fuzz corpus input (fuzz/corpus/, and what the fuzz stage added in NATIVE_TREE-asan/corpus/
 // when it ran first), decoded as its fuzz target decodes it, and generated track lists in
 // every order. Results and last-error texts must match byte for byte.
-//   node tests/wasm/differential.test.mjs MODULE.wasm NATIVE_TREE
+//   node bindings/wasm/test/differential.test.mjs MODULE.wasm NATIVE_TREE
 import { createRequire } from 'node:module';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
 import { spawnSync } from 'node:child_process';
@@ -14,7 +14,7 @@ import { run } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
-const root = join(here, '../..');
+const root = join(here, '../../..');
 const so = join(nativeTree || 'build', 'nortavel-nortaveltune-search-client.so');
 
 // Each side takes [name, args] with args as Uint8Array (text, NUL added here), null or
@@ -108,7 +108,7 @@ function same(a, b) {
     return a.length === b.length && Buffer.compare(Buffer.from(a.buffer, a.byteOffset, a.length), Buffer.from(b.buffer, b.byteOffset, b.length)) === 0;
 }
 
-const koffiDir = join(here, '../../bindings/node/node_modules/koffi');
+const koffiDir = join(here, '../../node/node_modules/koffi');
 if (!existsSync(koffiDir)) {
     console.log('skip wasm differential: no koffi (npm ci in bindings/node)');
 } else if (!existsSync(so)) {

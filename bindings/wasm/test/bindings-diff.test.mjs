@@ -2,7 +2,7 @@
 // The native Node binding and the WebAssembly binding given the same calls, inputs from the
 // bindings' test tables (accepted and refused): every result, in every output form, and
 // every error (class, code, message, function, last-error text) must be the same.
-//   node tests/wasm/bindings-diff.test.mjs MODULE.wasm NATIVE_TREE
+//   node bindings/wasm/test/bindings-diff.test.mjs MODULE.wasm NATIVE_TREE
 import { createRequire } from 'node:module';
 import { existsSync } from 'node:fs';
 import { dirname, join } from 'node:path';
@@ -11,7 +11,7 @@ import { run } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
-const nodeDir = join(here, '../../bindings/node');
+const nodeDir = join(here, '../../node');
 const so = join(nativeTree || 'build', 'nortavel-nortaveltune-search-client.so');
 
 class Track { constructor() { this.title = 'a'; } }

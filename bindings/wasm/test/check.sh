@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the WebAssembly module and runs its checks, appending "pass/fail/note" lines to
-# RESULT_FILE:   tests/wasm/check.sh WASM_TREE RESULT_FILE [NATIVE_TREE]
+# Builds the WebAssembly module (cmake/toolchain-wasm32.cmake) and runs its checks,
+# appending "pass/fail/note" lines to RESULT_FILE:
+#   bindings/wasm/test/check.sh WASM_TREE RESULT_FILE [NATIVE_TREE]
 # With NATIVE_TREE (a built native tree), the checks that compare both modules run too.
 set -uo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../../.."
 tree=$1 result=$2 native=${3:-}
 wasm=$tree/nortavel-nortaveltune-search-client.wasm
-if ! nice wasm/build.sh "$tree"; then
+if ! { nice cmake -S . -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-wasm32.cmake &&
+  nice cmake --build "$tree"; }; then
   echo "fail wasm: build" >>"$result"
   exit 1
 fi
@@ -19,9 +21,10 @@ if [ -n "$native" ] && [ ! -f "$native/nortavel-nortaveltune-search-client.so" ]
 fi
 rc=0
 tsc=bindings/node/node_modules/.bin/tsc
-if [ -x "$tsc" ]; then
+if [ -x "$tsc" ] && [ -f "$tree/js/index.d.ts" ]; then
+  cp bindings/wasm/test/types.ts "$tree/types.ts"
   if "$tsc" --strict --noEmit --target es2022 --module es2022 --moduleResolution bundler \
-    --lib es2022,dom tests/wasm/types.ts; then
+    --lib es2022,dom "$tree/types.ts"; then
     echo "pass wasm types: index.d.ts under tsc --strict" >>"$result"
   else
     echo "fail wasm types: index.d.ts under tsc --strict" >>"$result"
@@ -30,7 +33,7 @@ if [ -x "$tsc" ]; then
 else
   echo "skip wasm types: no TypeScript (npm ci in bindings/node)" >>"$result"
 fi
-for t in tests/wasm/*.test.mjs; do
+for t in bindings/wasm/test/*.test.mjs; do
   # Only the module's own checks and the raw mix probe do without the JavaScript binding.
   if [ ! -f "$tree/js/ntsrch-wasm.mjs" ] && ! grep -q "^// needs: module only" "$t"; then
     echo "skip wasm $(basename "$t" .test.mjs): no JavaScript binding in $tree/js (bindings/node/rules.js missing)" >>"$result"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // needs: module only
 // Native module (through koffi) and WebAssembly module in one process.
-//   node tests/wasm/mix.test.mjs MODULE.wasm NATIVE_TREE
+//   node bindings/wasm/test/mix.test.mjs MODULE.wasm NATIVE_TREE
 // The crash once seen there came from the probe, not from the mix: Buffer.from(arrayBuffer)
 // makes a Buffer over the same memory, so its "copy" of a koffi.view was the module's
 // block itself, read after ntsrch_free had returned it (a large block goes back to the
@@ -20,14 +20,14 @@ const here = fileURLToPath(new URL('.', import.meta.url));
 const probe = join(here, 'mix_probe.cjs');
 const tmp = mkdtempSync(join(tmpdir(), 'ntsrch-mix-'));
 // About the spike's 2.6 MB list; large enough for glibc to map its results on their own.
-spawnSync('python3', [join(here, '../../bench/host/gen_data.py'), tmp, '9000']);
+spawnSync('python3', [join(here, '../../../bench/host/gen_data.py'), tmp, '9000']);
 const tracks = join(tmp, 'tracks-9000.json');
 
 function probeRun(module, how) {
     return spawnSync(process.execPath, [probe, so, module, tracks, how], { encoding: 'utf8' });
 }
 
-const koffiDir = join(here, '../../bindings/node/node_modules/koffi');
+const koffiDir = join(here, '../../node/node_modules/koffi');
 if (!existsSync(koffiDir)) {
     console.log('skip wasm mix: no koffi (npm ci in bindings/node)');
 } else if (!existsSync(so)) {

@@ -2,24 +2,24 @@
 // needs: module only
 // The .wasm file itself: exactly the agreed exports, no import at all, at most 500 KB, and
 // the reactor's start-up followed by the self-test.
-//   node tests/wasm/module.test.mjs MODULE.wasm
+//   node bindings/wasm/test/module.test.mjs MODULE.wasm
 import { readFileSync, statSync } from 'node:fs';
 import { run, equal } from './harness.mjs';
 
 const file = process.argv[2];
 const bytes = readFileSync(file);
 const mod = new WebAssembly.Module(bytes);
-const EXPORTS = [
-    '_initialize', 'free', 'malloc', 'memory',
-    'ntsrch_abi_version', 'ntsrch_build_search_url', 'ntsrch_filter_and_sort_tracks_json', 'ntsrch_free',
-    'ntsrch_last_error', 'ntsrch_normalize_unified_results_json', 'ntsrch_selftest', 'ntsrch_version',
-];
+// The functions the public header declares, and what the host needs beside them.
+const header = readFileSync(new URL('../../../include/ntsrch.h', import.meta.url), 'utf8');
+const declared = [...header.matchAll(/NTSRCH_CALL (ntsrch_\w+)\(/g)].map((m) => m[1]);
+const EXPORTS = [...declared, '_initialize', 'free', 'malloc', 'memory'];
 
 await run('module', [
-    { name: 'exports exactly the eight functions, memory, malloc/free and _initialize', check() {
+    { name: 'exports exactly the functions of include/ntsrch.h, memory, malloc/free and _initialize', check() {
         equal(WebAssembly.Module.exports(mod).map((e) => `${e.name}:${e.kind}`).sort(),
             EXPORTS.map((n) => `${n}:${n === 'memory' ? 'memory' : 'function'}`).sort(), 'exports');
     } },
+    { name: 'the header declares the eight functions', check() { equal(declared.length, 8, 'functions'); } },
     { name: 'imports nothing', check() {
         equal(WebAssembly.Module.imports(mod), [], 'imports');
     } },

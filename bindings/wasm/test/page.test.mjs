@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The binding in Debian's headless Chromium: a localhost server serves the assembled
-// binding, samples/ and tests/wasm/page.html; the page loads the module, runs its self-test,
+// binding, samples/ and bindings/wasm/test/page.html; the page loads the module, runs its self-test,
 // filters samples/tracks.json in every order (in the page and on its Web Worker) and posts
 // the results back, which must equal the native tool's output byte for byte.
-//   node tests/wasm/page.test.mjs MODULE.wasm NATIVE_TREE
+//   node bindings/wasm/test/page.test.mjs MODULE.wasm NATIVE_TREE
 import { spawn, spawnSync } from 'node:child_process';
 import { createServer } from 'node:http';
 import { existsSync, mkdtempSync, readFileSync, readlinkSync, rmSync } from 'node:fs';
@@ -14,7 +14,7 @@ import { run, equal } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
-const root = join(here, '../..');
+const root = join(here, '../../..');
 const tool = join(nativeTree || 'build', 'ntsrch');
 const browser = ['chromium', '/usr/bin/chromium'].find((b) => spawnSync('sh', ['-c', `command -v ${b}`]).status === 0);
 
@@ -113,6 +113,8 @@ if (!browser) {
                 name: `${c.name}${where} equals the native tool`, check: () => equal(got[`${c.name}${where}`], nativeOutput(c)),
             }))),
             { name: 'a refusal on the Web Worker carries the module message', check: () => equal(got['refused (Web Worker)'], 'NtsrchError: empty query') },
+            { name: 'lone surrogates are refused in the page, naming the parameter and the character', check: () => equal(got.surrogates, [
+                'TypeError: query: not encodable as UTF-8 at character 1', 'TypeError: tracks[1].title: not encodable as UTF-8 at character 1']) },
             { name: "output 'bytes' in a page is a Uint8Array", check: () => equal(got.bytes, 'Uint8Array') },
         ], (row) => row.check());
     }

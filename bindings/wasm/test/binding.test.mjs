@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The WebAssembly binding under Node: output choices, errors, async calls in the worker,
 // memory returned after each call, and loading.
-//   node tests/wasm/binding.test.mjs MODULE.wasm
+//   node bindings/wasm/test/binding.test.mjs MODULE.wasm
 import { spawnSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Compiled by tests/wasm/check.sh with tsc --strict: each output choice gives its type.
-import { load, loadSync, SortMode, NtsrchError, WasmLibrary } from '../../bindings/wasm/index';
+// Compiled by bindings/wasm/test/check.sh with tsc --strict, from the build tree, against the
+// assembled js/index.d.ts: each output choice gives its type.
+import { load, loadSync, SortMode, NtsrchError, WasmLibrary } from './js/index';
 
 async function use(): Promise<void> {
     const lib: WasmLibrary = await load(new URL('file:///m.wasm'));

@@ -10,7 +10,7 @@
 'use strict';
 const fs = require('node:fs');
 const path = require('node:path');
-const koffi = require(path.join(__dirname, '../../bindings/node/node_modules/koffi'));
+const koffi = require(path.join(__dirname, '../../node/node_modules/koffi'));
 
 const [so, wasm, tracksFile, how] = process.argv.slice(2);
 const say = (s) => fs.writeSync(2, `${s}\n`);
