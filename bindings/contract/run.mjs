@@ -225,4 +225,4 @@ export async function runCases(lib, cases, env) {
     return results;
 }
 
-export { Skip };
+export { Skip, callOf as callFor };
