@@ -256,14 +256,14 @@ namespace Ntsrch
 
         public static string SearchUrl(byte[] query, byte[] baseUrl = null)
         {
-            return TakeString(UrlFunction, NativeUrl(
-                Terminated(baseUrl, "baseUrl", true), Terminated(query, "query", false)));
+            byte[] q = Terminated(query, "query", false);
+            return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", true), q));
         }
 
         public static string SearchUrl(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
         {
-            return TakeString(UrlFunction, NativeUrl(
-                Terminated(baseUrl, "baseUrl", true), Terminated(query, "query", false)));
+            byte[] q = Terminated(query, "query", false);
+            return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", true), q));
         }
 
         public static string SearchUrl(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
@@ -280,14 +280,14 @@ namespace Ntsrch
 
         public static byte[] SearchUrlBytes(byte[] query, byte[] baseUrl = null)
         {
-            return TakeBytes(UrlFunction, NativeUrl(
-                Terminated(baseUrl, "baseUrl", false), Terminated(query, "query", false)));
+            byte[] q = Terminated(query, "query", false);
+            return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", false), q));
         }
 
         public static byte[] SearchUrlBytes(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
         {
-            return TakeBytes(UrlFunction, NativeUrl(
-                Terminated(baseUrl, "baseUrl", false), Terminated(query, "query", false)));
+            byte[] q = Terminated(query, "query", false);
+            return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", false), q));
         }
 
         public static byte[] SearchUrlBytes(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
@@ -539,8 +539,8 @@ namespace Ntsrch
                     parameter);
         }
 
-        // Offset of the first byte that does not start or continue a well-formed UTF-8
-        // sequence (no overlong forms, surrogates or values above U+10FFFF), or -1.
+        // Offset of the first byte of the first sequence that is not well-formed UTF-8 (no
+        // overlong forms, surrogates or values above U+10FFFF), or -1.
         static int InvalidUtf8At(ReadOnlySpan<byte> s)
         {
             int i = 0;
@@ -566,10 +566,10 @@ namespace Ntsrch
                 else return i;
                 for (int k = 1; k <= more; k++)
                 {
-                    if (i + k >= s.Length) return i + k;
+                    if (i + k >= s.Length) return i;
                     byte c = s[i + k];
                     if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF))
-                        return i + k;
+                        return i;
                 }
                 i += more + 1;
             }

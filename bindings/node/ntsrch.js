@@ -239,11 +239,12 @@ class Library {
     _filter(tracks, options, how) {
         const opts = rules.options(options, ['query', 'downloadedOnly', 'downloaded', 'sort', 'output', 'parse']);
         const output = rules.outputOf(opts, true);
-        const only = rules.flag(opts.downloadedOnly, 'downloadedOnly') ? 1 : 0;
-        const sort = rules.sortMode(opts.sort);
-        const q = rules.text(opts.query, 'query', { ...how, terminate: true });
-        const d = rules.json(opts.downloaded, 'downloaded', { ...how, terminate: true });
+        // The C signature's order, so that the first bad argument is the one refused.
         const t = rules.json(tracks, 'tracks', { ...how, alloc: how.big || how.alloc, terminate: true });
+        const q = rules.text(opts.query, 'query', { ...how, terminate: true });
+        const only = rules.flag(opts.downloadedOnly, 'downloadedOnly') ? 1 : 0;
+        const d = rules.json(opts.downloaded, 'downloaded', { ...how, terminate: true });
+        const sort = rules.sortMode(opts.sort);
         return { name: 'ntsrch_filter_and_sort_tracks_json', args: [t, q, only, d, sort], output };
     }
 

@@ -319,8 +319,10 @@ def wheel_suite(p, tmp):
     run(f"{venv}/bin/pip", "install", "--no-index", "--disable-pip-version-check", os.path.join(DIST, wheel_name(p)))
     os.makedirs(f"{tmp}/py/bindings/python")
     os.makedirs(f"{tmp}/py/include")
-    shutil.copy(f"{ROOT}/bindings/python/test_ntsrch.py", f"{tmp}/py/bindings/python/")
+    for test in ("test_ntsrch.py", "test_contract.py"):
+        shutil.copy(f"{ROOT}/bindings/python/{test}", f"{tmp}/py/bindings/python/")
     os.symlink(f"{ROOT}/include/ntsrch.h", f"{tmp}/py/include/ntsrch.h")
+    os.symlink(f"{ROOT}/bindings/contract", f"{tmp}/py/bindings/contract")
     env = {k: v for k, v in os.environ.items() if k not in ("NTSRCH_MODULE", "LD_LIBRARY_PATH", "PYTHONPATH")}
     r = subprocess.run([f"{venv}/bin/python", "-m", "unittest", "discover", "-s", f"{tmp}/py/bindings/python",
                         "-p", "test_*.py"], capture_output=True, text=True, cwd=tmp, env=env)

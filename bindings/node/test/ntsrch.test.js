@@ -24,12 +24,6 @@ function loadedFile() {
     return hit[5];
 }
 
-test('every function is bound', () => {
-    const names = ['ntsrch_version', 'ntsrch_abi_version', 'ntsrch_last_error', 'ntsrch_free', 'ntsrch_build_search_url',
-        'ntsrch_filter_and_sort_tracks_json', 'ntsrch_normalize_unified_results_json', 'ntsrch_selftest'];
-    assert.deepStrictEqual(names.filter((n) => !lib.provides(n)), []);
-});
-
 test('version information matches the binding', () => {
     assert.strictEqual(lib.version(), '1.0.0');
     assert.strictEqual(lib.abiVersion(), ntsrch.ABI_VERSION);
@@ -149,23 +143,6 @@ test('without koffi the package still loads, and the load error says koffi is mi
     assert.ok(out.stdout.startsWith(`ModuleLoadError koffi koffi is not installed or has no build for ${PLATFORM}`), out.stdout);
 });
 
-test('search URLs, and failures carrying the last-error text', () => {
-    assert.strictEqual(lib.buildSearchUrl(' Été indien', 'https://music.example//'),
-        'https://music.example/search/api?q=%C3%89t%C3%A9%20indien&format=json');
-    for (const [query, message] of [[null, 'null query'], [' \t\n', 'empty query']]) {
-        assert.throws(() => lib.buildSearchUrl(query), (err) => {
-            assert.ok(err instanceof ntsrch.NtsrchError);
-            assert.ok(!(err instanceof ntsrch.NtsrchMemoryError));
-            assert.strictEqual(err.lastError, message);
-            assert.strictEqual(err.function, 'ntsrch_build_search_url');
-            return true;
-        });
-        assert.strictEqual(lib.lastError(), message);
-    }
-    lib.buildSearchUrl('ok');
-    assert.strictEqual(lib.lastError(), '');
-});
-
 test('a null result with no message is out of memory', () => {
     // The module's own out-of-memory path cannot be forced from here; stand in for it.
     const real = lib._fn.ntsrch_build_search_url;
@@ -192,46 +169,6 @@ test('every owned result is released exactly once, with ntsrch_free', () => {
         lib._fn.ntsrch_free = real;
     }
     assert.strictEqual(released.length, 50);
-});
-
-test('track filter: sort modes, parsed output, errors', () => {
-    const tracks = [
-        { title: 'Zeta', artist: 'B', streamURL: 'u1', duration: 300, publishTimestamp: 10 },
-        { title: 'Alpha', artist: 'A', streamURL: 'u2', duration: 120, publishTimestamp: 20 },
-        7,
-    ];
-    const cases = [
-        [ntsrch.SortMode.NONE, ['Zeta', 'Alpha']],
-        [ntsrch.SortMode.TITLE_ASC, ['Alpha', 'Zeta']],
-        [ntsrch.SortMode.NEWEST_FIRST, ['Alpha', 'Zeta']],
-        [ntsrch.SortMode.DOWNLOADED_FIRST, ['Zeta', 'Alpha']],
-    ];
-    for (const [sort, titles] of cases) {
-        const got = lib.filterAndSortTracks(tracks, { sort, downloaded: ['u1'], parse: true });
-        assert.deepStrictEqual(got.map((x) => x.title), titles, `sort ${sort}`);
-    }
-    assert.strictEqual(lib.filterAndSortTracks(JSON.stringify(tracks), { query: ' b ', downloadedOnly: true, downloaded: '["u1"]' }),
-        '[{"title":"Zeta","artist":"B","streamURL":"u1","duration":300,"publishTimestamp":10}]');
-    assert.strictEqual(lib.filterAndSortTracks(Buffer.from('[]')), '[]');
-    for (const [input, message] of [[null, 'null tracks_json'], ['{}', 'tracks_json must be array'], ['[', 'tracks_json must be array']]) {
-        assert.throws(() => lib.filterAndSortTracks(input), (err) => err instanceof ntsrch.NtsrchError && err.lastError === message);
-    }
-});
-
-test('unified results: length-delimited input, errors', () => {
-    const unified = { tracks: [1, 'x'], catalogue: { artists: ['b'], albums: ['a'] } };
-    assert.deepStrictEqual(lib.normalizeUnifiedResults(unified, { parse: true }),
-        { localCount: 2, catalogueCount: 2, local: [1, 'x'], catalogue: ['a', 'b'] });
-    // A Buffer is passed with its length: no NUL needed, nothing read past it.
-    const text = Buffer.from('{"tracks":["é"]}');
-    assert.strictEqual(lib.normalizeUnifiedResults(text), '{"localCount":1,"catalogueCount":0,"local":["é"],"catalogue":[]}');
-    // A Uint8Array view is read from its own offset and length, not its whole buffer.
-    const view = new Uint8Array(Buffer.from('xx{"tracks":[2]}yy')).subarray(2, 16);
-    assert.strictEqual(lib.normalizeUnifiedResults(view), '{"localCount":1,"catalogueCount":0,"local":[2],"catalogue":[]}');
-    assert.strictEqual(lib.buildSearchUrl(view.subarray(1, 9), 'https://h'), 'https://h/search/api?q=%22tracks%22&format=json');
-    for (const [input, message] of [[null, 'null json'], ['[]', 'invalid search json'], [Buffer.alloc(0), 'invalid search json'], ['{} x', 'invalid search json']]) {
-        assert.throws(() => lib.normalizeUnifiedResults(input), (err) => err instanceof ntsrch.NtsrchError && err.lastError === message);
-    }
 });
 
 test('self-test passes and leaves no message', () => {
@@ -269,123 +206,17 @@ test('worker threads each read their own last-error text', async () => {
     assert.deepStrictEqual(await Promise.all(runs), [0, 0, 0, 0]);
 });
 
-// Input rules: every row is refused before any call into the module, by the sync call
-// (throws) and its async twin (rejects with the same error).
-test('input rules: refused before any call, sync and async alike', async (t) => {
-    const T = [{ title: 'a' }];
-    const url = (...a) => ['buildSearchUrl', ...a];
-    const filter = (...a) => ['filterAndSortTracks', ...a];
-    const normalize = (...a) => ['normalizeUnifiedResults', ...a];
-    class Track { constructor() { this.title = 'a'; } }
-    const NUL = 'ERR_INVALID_ARG_VALUE';
-    // [call, error class, code, message]
-    const rows = [
-        [url({ a: 1 }), TypeError, undefined, /^query: must be a string, bytes .* not an Object$/],
-        [url(123), TypeError, undefined, /^query: .* not number$/],
-        [url('q', 7), TypeError, undefined, /^baseUrl: .* not number$/],
-        [url('a\0b'), TypeError, NUL, /^query: embedded NUL at byte 1$/],
-        [url('é\0'), TypeError, NUL, /^query: embedded NUL at byte 2$/],
-        [url(Buffer.from('ab\0')), TypeError, NUL, /^query: embedded NUL at byte 2$/],
-        [url('q', Buffer.from([0x68, 0xc3, 0xa9, 0xff])), TypeError, NUL, /^baseUrl: not valid UTF-8 at byte 3$/],
-        [url('q', new Uint8Array([0x68, 0xe2, 0x82]).buffer), TypeError, NUL, /^baseUrl: not valid UTF-8 at byte 1$/],
-        [url('q', null, { output: 'value' }), TypeError, undefined, /^output: 'value' is for JSON results/],
-        [url('q', null, { parse: true }), TypeError, undefined, /^options: unknown option 'parse'$/],
-        [filter('[{"title":"a"}]\0junk'), TypeError, NUL, /^tracks: embedded NUL at byte 15$/],
-        [filter(new Uint8Array([0x5b, 0, 0x5d])), TypeError, NUL, /^tracks: embedded NUL at byte 1$/],
-        [filter(T, { query: 'x\0' }), TypeError, NUL, /^query: embedded NUL at byte 1$/],
-        [filter(T, { downloaded: '["u"]\0' }), TypeError, NUL, /^downloaded: embedded NUL at byte 5$/],
-        [filter(T, { sort: 'title' }), TypeError, undefined, /^sort: must be an integer/],
-        [filter(T, { sort: true }), TypeError, undefined, /^sort: must be an integer/],
-        [filter(T, { sort: 1.5 }), TypeError, undefined, /^sort: must be an integer/],
-        [filter(T, { sort: 2 ** 31 }), RangeError, undefined, /^sort: 2147483648 is outside the C int range/],
-        [filter(T, { sort: 2 ** 32 + 1 }), RangeError, undefined, /^sort: 4294967297 is outside/],
-        [filter(T, { sort: -(2 ** 31) - 1 }), RangeError, undefined, /^sort: -2147483649 is outside/],
-        [filter(T, { sort: Infinity }), TypeError, undefined, /^sort: must be an integer .* not Infinity$/],
-        [filter(T, { sort: NaN }), TypeError, undefined, /^sort: must be an integer .* not NaN$/],
-        [filter(T, { downloadedOnly: 1 }), TypeError, undefined, /^downloadedOnly: must be a boolean, not number$/],
-        [filter(T, { order: 1 }), TypeError, undefined, /^options: unknown option 'order'$/],
-        [filter(T, []), TypeError, undefined, /^options: must be a plain object, not an Array$/],
-        [filter(T, { output: 'json' }), TypeError, undefined, /^output: must be one of 'string', 'bytes', 'value', not 'json'$/],
-        [filter(T, { output: 'bytes', parse: true }), TypeError, undefined, /^parse: true asks for output 'value'/],
-        [filter(T, { parse: 1 }), TypeError, undefined, /^parse: must be a boolean/],
-        [filter(42), TypeError, undefined, /^tracks: must be JSON text, .* not number$/],
-        [filter(new Set([1])), TypeError, undefined, /^tracks: .* not a Set$/],
-        [filter([{ title: 'a', duration: NaN }]), RangeError, undefined, /^tracks\[0\]\.duration: NaN is not a JSON number$/],
-        [filter(T, { downloaded: [Infinity] }), RangeError, undefined, /^downloaded\[0\]: Infinity is not a JSON number$/],
-        [filter([{ tags: new Map() }]), TypeError, undefined, /^tracks\[0\]\.tags: a Map is not a JSON value/],
-        [filter([{ at: new Date(0) }]), TypeError, undefined, /^tracks\[0\]\.at: a Date is not a JSON value/],
-        [filter([{ n: [1, 2n] }]), TypeError, undefined, /^tracks\[0\]\.n\[1\]: bigint is not a JSON value$/],
-        [filter([{ 'a b': () => 1 }]), TypeError, undefined, /^tracks\[0\]\["a b"\]: function is not a JSON value$/],
-        [filter([{ s: Symbol('s') }]), TypeError, undefined, /^tracks\[0\]\.s: symbol is not a JSON value$/],
-        [filter([{ [Symbol('k')]: 1 }]), TypeError, undefined, /^tracks\[0\]: symbol keys are not JSON$/],
-        [filter([{ u: undefined }]), TypeError, undefined, /^tracks\[0\]\.u: undefined is not a JSON value$/],
-        [filter([1, , 3]), TypeError, undefined, /^tracks\[1\]: undefined is not a JSON value$/], // eslint-disable-line no-sparse-arrays
-        [filter([new Track()]), TypeError, undefined, /^tracks\[0\]: a Track is not a JSON value/],
-        [filter((() => { const a = [{}]; a[0].self = a; return a; })()), TypeError, undefined, /^tracks\[0\]\.self: refers back to itself$/],
-        [normalize(Buffer.from('{"tracks":[]}\0')), TypeError, NUL, /^unified: embedded NUL at byte 13$/],
-        [normalize(true), TypeError, undefined, /^unified: .* not boolean$/],
-        [normalize({ tracks: [NaN] }), RangeError, undefined, /^unified\.tracks\[0\]: NaN/],
-        [normalize('{}', { sort: 1 }), TypeError, undefined, /^options: unknown option 'sort'$/],
-    ];
-    const calls = [];
-    const counted = new Map();
-    for (const name of ['ntsrch_build_search_url', 'ntsrch_filter_and_sort_tracks_json', 'ntsrch_normalize_unified_results_json']) {
-        const real = lib._fn[name];
-        counted.set(name, real);
-        lib._fn[name] = (...a) => { calls.push(name); return real(...a); };
-    }
-    t.after(() => { for (const [name, real] of counted) lib._fn[name] = real; });
-    for (const [[method, ...args], cls, code, message] of rows) {
-        const label = `${method} ${message}`;
-        const check = (err) => {
-            assert.strictEqual(err.constructor, cls, `${label}: ${err}`);
-            assert.strictEqual(err.code, code, label);
-            assert.match(err.message, message, label);
-            return true;
-        };
-        assert.throws(() => lib[method](...args), check, label);
-        await assert.rejects(lib[`${method}Async`](...args), check);
-    }
-    assert.deepStrictEqual(calls, []);
-});
+// The inputs, outputs and refusals of every call are rows of bindings/contract/cases.json,
+// run by contract.test.js.
 
-// What the rules accept, and each output choice: [call, result as a string].
-test('accepted inputs and output choices', async () => {
+test('bytes given to an async call stay the caller\'s, unmoved and unchanged', async () => {
     const unified = '{"tracks":[1,2,3]}';
-    const normalized = '{"localCount":3,"catalogueCount":0,"local":[1,2,3],"catalogue":[]}';
-    const u8 = new TextEncoder().encode(unified);
-    const two = [{ title: 'b' }, { title: 'a' }];
-    const rows = [
-        [['normalizeUnifiedResults', u8.buffer], normalized],
-        [['normalizeUnifiedResults', new DataView(u8.buffer, 0, u8.length)], normalized],
-        [['normalizeUnifiedResults', JSON.parse(unified)], normalized],
-        [['filterAndSortTracks', new Uint16Array(new Uint8Array([0x5b, 0x5d]).buffer)], '[]'],
-        [['filterAndSortTracks', two, { sort: 99 }], JSON.stringify(two)],
-        [['filterAndSortTracks', two, { sort: -(2 ** 31) }], JSON.stringify(two)],
-        [['filterAndSortTracks', two, { sort: ntsrch.SortMode.TITLE_ASC, query: new TextEncoder().encode('A').buffer }], '[{"title":"a"}]'],
-        [['filterAndSortTracks', [{ title: 'é', n: -0.5e-7, o: null, b: false }], { downloaded: undefined, query: undefined }],
-            '[{"title":"é","n":-5e-8,"o":null,"b":false}]'],
-        [['buildSearchUrl', new Uint8Array([0x78, 0x79]).subarray(1), 'https://h'], 'https://h/search/api?q=y&format=json'],
-    ];
-    for (const [[method, input, options = {}, extra], want] of rows) {
-        const args = method === 'buildSearchUrl' ? [input, options] : [input];
-        const opts = method === 'buildSearchUrl' ? extra : options;
-        for (const [output, got] of [
-            ['string', (r) => r], ['bytes', (r) => (assert.ok(Buffer.isBuffer(r)), r.toString('utf8'))],
-            ...(method === 'buildSearchUrl' ? [] : [['value', (r) => JSON.stringify(r)], ['parse', (r) => JSON.stringify(r)]]),
-        ]) {
-            const o = { ...opts, ...(output === 'parse' ? { parse: true } : { output }) };
-            const label = `${method} ${want} ${output}`;
-            assert.strictEqual(got(lib[method](...args, o)), want, label);
-            assert.strictEqual(got(await lib[`${method}Async`](...args, o)), want, `${label} async`);
-        }
-    }
-    // Bytes out take any base URL bytes; a string needs them to be UTF-8.
-    assert.deepStrictEqual([...lib.buildSearchUrl('q', new Uint8Array([0x68, 0xff]), { output: 'bytes' }).subarray(0, 3)], [0x68, 0xff, 0x2f]);
-    // Bytes given to normalize are read in place: the caller's bytes are not moved or changed.
     const lent = Buffer.from(unified);
-    await lib.normalizeUnifiedResultsAsync(lent);
+    const view = new Uint8Array(Buffer.from('xx[{"title":"a"}]yy')).subarray(2, 17);
+    assert.strictEqual((await lib.normalizeUnifiedResultsAsync(lent, { output: 'value' })).localCount, 3);
+    assert.strictEqual(await lib.filterAndSortTracksAsync(view), '[{"title":"a"}]');
     assert.strictEqual(lent.toString(), unified);
+    assert.strictEqual(Buffer.from(view.buffer).toString(), 'xx[{"title":"a"}]yy');
 });
 
 test('async calls report the module message of the failed call', async () => {

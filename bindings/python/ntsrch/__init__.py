@@ -484,11 +484,12 @@ class Library:
         """tracks and downloaded: JSON text, or Python values to serialise. Returns the kept
         tracks as JSON text (str or bytes), or parsed with output="value" (or parse=True)."""
         output = _output_arg(output, parse)
-        only = _strict_bool(downloaded_only, "downloaded_only")
-        mode = _sort_arg(sort)
+        # The C signature's order, so that the first bad argument is the one refused.
         data = _json_arg(tracks, "tracks")
         q = _text_arg(query, "query")
+        only = _strict_bool(downloaded_only, "downloaded_only")
         down = _json_arg(downloaded, "downloaded")
+        mode = _sort_arg(sort)
         name = "ntsrch_filter_and_sort_tracks_json"
         return self._take(name, self._fn[name](data, q, 1 if only else 0, down, mode), output)
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The WebAssembly binding under Node: output choices, errors, async calls in the worker,
-// memory returned after each call, and loading.
+// The WebAssembly binding under Node: module errors of interleaved async calls, memory
+// returned after each call, the worker, and loading.
 //   node bindings/wasm/test/binding.test.mjs MODULE.wasm
 import { spawnSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
@@ -16,36 +16,9 @@ const lib = ntsrch.loadSync(wasmFile);
 function tracks(n) {
     return Array.from({ length: n }, (_, i) => ({ id: i, title: `${i % 7 ? 'Song' : 'Love song'} ${n - i}`, artist: `A${i % 13}`, durationSeconds: 100 + (i % 50), publishedAt: 1e9 + i }));
 }
-const two = [{ title: 'b' }, { title: 'a' }];
-const unified = '{"tracks":[1,2,3]}';
-const normalized = '{"localCount":3,"catalogueCount":0,"local":[1,2,3],"catalogue":[]}';
-const asText = { string: (r) => r, bytes: (r) => (Buffer.isBuffer(r) ? r.toString('utf8') : `not a Buffer: ${r}`), value: JSON.stringify };
-
-// [name, method, args, output, the result as text]
-const outputs = [
-    ['url string', 'buildSearchUrl', ['é b', 'https://h/'], 'string', 'https://h/search/api?q=%C3%A9%20b&format=json'],
-    ['url bytes', 'buildSearchUrl', ['y', 'https://h'], 'bytes', 'https://h/search/api?q=y&format=json'],
-    ['filter string', 'filterAndSortTracks', [two, { sort: ntsrch.SortMode.TITLE_ASC }], 'string', '[{"title":"a"},{"title":"b"}]'],
-    ['filter bytes in, bytes out', 'filterAndSortTracks', [Buffer.from(JSON.stringify(two)), { query: 'A' }], 'bytes', '[{"title":"a"}]'],
-    ['filter value', 'filterAndSortTracks', [JSON.stringify(two), { sort: 1 }], 'value', '[{"title":"a"},{"title":"b"}]'],
-    ['filter parse alias', 'filterAndSortTracks', [two, { sort: 1, parse: true }], 'value', '[{"title":"a"},{"title":"b"}]'],
-    ['filter non-ASCII string', 'filterAndSortTracks', [[{ title: 'Été ✓ 𝄞' }]], 'string', '[{"title":"Été ✓ 𝄞"}]'],
-    ['normalize ArrayBuffer', 'normalizeUnifiedResults', [new TextEncoder().encode(unified).buffer], 'string', normalized],
-    ['normalize value in, value out', 'normalizeUnifiedResults', [JSON.parse(unified), { output: 'value' }], 'value', normalized],
-];
-
-await run('binding outputs', outputs, async ([, method, args, output, want]) => {
-    const last = args.length - 1;
-    const withOutput = (a) => (method === 'buildSearchUrl'
-        ? [...a, { output }]
-        : typeof a[last] === 'object' && !Array.isArray(a[last]) && last > 0
-            ? [...a.slice(0, last), { output: a[last].parse ? undefined : output, ...a[last] }]
-            : [...a, { output }]);
-    equal(asText[output](lib[method](...withOutput(args))), want, 'sync');
-    equal(asText[output](await lib[`${method}Async`](...withOutput(args))), want, 'async');
-});
-
-// [name, call, function, last-error text]; run sync, then all async at once, interleaved.
+// Inputs, outputs and refusals are rows of bindings/contract/cases.json (contract.test.mjs).
+// Module refusals here run all at once, async, interleaved with calls that succeed.
+// [name, call, function, last-error text]
 const failures = [
     ['null query', (l, a) => l[`buildSearchUrl${a}`](null), 'ntsrch_build_search_url', 'null query'],
     ['blank query', (l, a) => l[`buildSearchUrl${a}`](' \t'), 'ntsrch_build_search_url', 'empty query'],
@@ -67,32 +40,6 @@ await run('binding errors', failures, async ([, call, fn, text]) => {
     const mine = settled[2 * failures.findIndex((f) => f[1] === call)];
     isModuleError(mine.reason, fn, text);
     for (let i = 1; i < settled.length; i += 2) equal(settled[i].status, 'fulfilled', 'interleaved success');
-});
-
-// Input refused on the caller's thread before any call: same error sync and async.
-const refusals = [
-    ['query number', () => ['buildSearchUrl', [123]], TypeError, /^query: /],
-    ['NUL in query', () => ['buildSearchUrl', ['a\0b']], TypeError, /^query: embedded NUL at byte 1$/],
-    ['sort string', () => ['filterAndSortTracks', [two, { sort: 'title' }]], TypeError, /^sort: /],
-    ['sort out of int range', () => ['filterAndSortTracks', [two, { sort: 2 ** 32 + 1 }]], RangeError, /^sort: /],
-    ['NaN in tracks', () => ['filterAndSortTracks', [[{ d: NaN }]]], RangeError, /^tracks\[0\]\.d: /],
-    ['Map in unified', () => ['normalizeUnifiedResults', [{ tracks: new Map() }]], TypeError, /^unified\.tracks: /],
-    ['unknown option', () => ['normalizeUnifiedResults', ['{}', { sort: 1 }]], TypeError, /unknown option 'sort'/],
-    ['url value output', () => ['buildSearchUrl', ['q', null, { output: 'value' }]], TypeError, /^output: /],
-];
-await run('binding refusals', refusals, async ([, make, cls, message]) => {
-    const [method, args] = make();
-    try { lib.buildSearchUrl(' '); } catch { /* leaves "empty query" as the last error */ }
-    const check = (err, how) => {
-        if (!err || err.constructor !== cls || !message.test(err.message)) throw new Error(`${how}: got ${err}`);
-    };
-    let thrown;
-    try { lib[method](...args); } catch (err) { thrown = err; }
-    check(thrown, 'sync');
-    let rejected;
-    await lib[`${method}Async`](...args).catch((err) => { rejected = err; });
-    check(rejected, 'async');
-    equal(lib.lastError(), 'empty query', 'no call made');
 });
 
 const memory = () => lib._engine.e.memory.buffer.byteLength;

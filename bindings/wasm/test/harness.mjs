@@ -22,3 +22,11 @@ export function equal(actual, expected, what = 'value') {
     const e = typeof expected === 'string' ? expected : JSON.stringify(expected);
     if (a !== e) throw new Error(`${what}: got ${a.slice(0, 300)}, want ${e.slice(0, 300)}`);
 }
+
+// Results of the case table's runner (bindings/contract/run.mjs), one line per row and a count.
+export function report(group, results) {
+    for (const { name, status, why } of results) console.log(`${status} wasm ${group}: ${name}${why ? `: ${why.split('\n')[0]}` : ''}`);
+    const count = (s) => results.filter((r) => r.status === s).length;
+    console.log(`note wasm ${group}: ${results.length} rows, ${count('pass')} passed, ${count('skip')} skipped, ${count('fail')} failed`);
+    if (count('fail')) process.exitCode = 1;
+}

@@ -2,7 +2,8 @@
 // The binding in Debian's headless Chromium: a localhost server serves the assembled
 // binding, samples/ and bindings/wasm/test/page.html; the page loads the module, runs its self-test,
 // filters samples/tracks.json in every order (in the page and on its Web Worker) and posts
-// the results back, which must equal the native tool's output byte for byte.
+// the results back, which must equal the native tool's output byte for byte; then the case
+// table (bindings/contract) run in the page.
 //   node bindings/wasm/test/page.test.mjs MODULE.wasm NATIVE_TREE
 import { spawn, spawnSync } from 'node:child_process';
 import { createServer } from 'node:http';
@@ -10,7 +11,7 @@ import { existsSync, mkdtempSync, readFileSync, readlinkSync, rmSync } from 'nod
 import { tmpdir } from 'node:os';
 import { basename, dirname, extname, isAbsolute, join, normalize } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { run, equal } from './harness.mjs';
+import { run, equal, report } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
@@ -38,7 +39,7 @@ function nativeOutput(c) {
 
 const TYPES = { '.html': 'text/html', '.mjs': 'text/javascript', '.json': 'application/json', '.wasm': 'application/wasm' };
 function serve(onResult) {
-    const places = { '/js/': join(dirname(wasmFile), 'js/'), '/samples/': join(root, 'samples/') };
+    const places = { '/js/': join(dirname(wasmFile), 'js/'), '/samples/': join(root, 'samples/'), '/contract/': join(root, 'bindings/contract/') };
     return createServer((req, res) => {
         const url = new URL(req.url, 'http://localhost');
         if (req.method === 'POST' && url.pathname === '/result') {
@@ -117,5 +118,6 @@ if (!browser) {
                 'TypeError: query: not encodable as UTF-8 at character 1', 'TypeError: tracks[1].title: not encodable as UTF-8 at character 1']) },
             { name: "output 'bytes' in a page is a Uint8Array", check: () => equal(got.bytes, 'Uint8Array') },
         ], (row) => row.check());
+        report('page contract', got.contract);
     }
 }
