@@ -8,7 +8,8 @@
 #                                        such as TITLE_ASC) and NTSRCH_HEADER_SORT_<NAME>
 #   cmake -P cmake/ntsrch-header.cmake   the same as one JSON object on standard output, for
 #                                        scripts in other languages; -DNTSRCH_PRINT=exports
-#                                        prints the exports one a line
+#                                        prints the exports one a line, =version or
+#                                        =abi_version that value alone
 # A configured tree also gets it as ntsrch-header.json in its top folder.
 set(_ntsrch_h ${CMAKE_CURRENT_LIST_DIR}/../include/ntsrch.h)
 file(STRINGS ${_ntsrch_h} _ntsrch_defines REGEX "^#define NTSRCH_(VERSION_[A-Z]+|ABI_VERSION|SORT_[A-Z_]+) ")
@@ -55,6 +56,12 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NTSRCH_PRINT STREQUAL "exports")
     list(JOIN NTSRCH_HEADER_EXPORTS "\n" _ntsrch_out)
     string(APPEND _ntsrch_out "\n")
+  elseif(NTSRCH_PRINT STREQUAL "version")
+    set(_ntsrch_out "${NTSRCH_HEADER_VERSION_STRING}\n")
+  elseif(NTSRCH_PRINT STREQUAL "abi_version")
+    set(_ntsrch_out "${NTSRCH_HEADER_ABI_VERSION}\n")
+  elseif(NTSRCH_PRINT)
+    message(FATAL_ERROR "NTSRCH_PRINT: exports, version or abi_version (none: JSON)")
   else()
     set(_ntsrch_out "${_ntsrch_json}")
   endif()

@@ -17,7 +17,7 @@ cache=${2:-$src/build-bare-root}
 dist=$src/dist
 tools=(gcc libc6-dev pkg-config)
 packages=(nortavel-nortaveltune-search-client ntsrch-dev ntsrch)
-version=$(sed -n 's/^#define NTSRCH_VERSION_STRING "\(.*\)"$/\1/p' "$src/include/ntsrch.h")
+version=$(cmake -DNTSRCH_PRINT=version -P "$src/cmake/ntsrch-header.cmake")
 say() { echo "bare-root $suite: $*"; }
 die() { echo "bare-root $suite: $*" >&2; exit 1; }
 
