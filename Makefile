@@ -117,10 +117,10 @@ test-fuzz: build-asan
 	      -dict=fuzz/json.dict -artifact_prefix=$(BUILD)-asan/fuzz_$$t- \
 	      $(BUILD)-asan/corpus/$$t fuzz/corpus/$$t >$$log 2>&1; then \
 	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; \
-	    echo "fail fuzz_$$t" >>$(RESULTS)/fuzz.txt; exit 1; \
+	    scripts/results.py fail fuzz_$$t >>$(RESULTS)/fuzz.txt; exit 1; \
 	  fi; \
 	  n="fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
-	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
+	  echo "$$n"; { scripts/results.py pass fuzz_$$t; scripts/results.py note "$$n"; } >>$(RESULTS)/fuzz.txt; \
 	done
 
 # Windows x64 (under wine), Linux arm64 and s390x (under qemu), WebAssembly (under Node and

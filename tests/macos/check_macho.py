@@ -3,8 +3,7 @@
 """Checks the macOS builds as files, with Debian's LLVM tools: nothing here runs Mach-O.
 
 Usage: check_macho.py UNIVERSAL_DIR X86_64_TREE ARM64_TREE
-Prints one "pass NAME" or "fail NAME: why" line per check (the cross results format) and
-exits 1 when any check fails.
+Prints one result line (scripts/results.py) per check and exits 1 when any check fails.
 """
 import glob
 import hashlib
@@ -18,6 +17,8 @@ import tempfile
 
 MODULE = "nortavel-nortaveltune-search-client.dylib"
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import results  # noqa: E402
 # The functions include/ntsrch.h declares, with the leading "_" of Mach-O's C names.
 EXPORTS = {"_" + name for name in json.loads(subprocess.run(
     ["cmake", "-P", os.path.join(ROOT, "cmake", "ntsrch-header.cmake")],
@@ -186,10 +187,10 @@ def main():
     def report(name, why):
         nonlocal failed
         if isinstance(why, Skip):
-            print(f"skip {name}: {why}")
+            print(results.line("skip", name, why))
             return
         failed += why is not None
-        print(f"pass {name}" if why is None else f"fail {name}: {why}")
+        print(results.line("pass", name) if why is None else results.line("fail", name, why))
 
     def guarded(check, *args):
         try:
