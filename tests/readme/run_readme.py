@@ -39,7 +39,7 @@ sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import results  # noqa: E402
 
 SHELL_LANGS = {"sh", "shell", "bash", "console"}
-FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#)\s*([\w./-]+\.(?:c|py|js|ts|cs|cmake|txt))\b")
+FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#)\s*([\w./-]+\.(?:c|py|js|mjs|cjs|ts|cs|cmake|txt|java|kt|rs|toml|xml|gradle))\b")
 SKIP_MARK = re.compile(r"<!--\s*readme-test:\s*skip\s+(.*?)\s*-->")
 # The READMEs that ship, top README first: new bindings' READMEs join by their folder.
 SHIPPED = ["README.md", "docs/*.md", "bindings/*/README.md"]
