@@ -41,6 +41,18 @@ if(NOT NTSRCH_HEADER_VERSION_STRING STREQUAL
                       "declare functions (NTSRCH_API) and sort modes (NTSRCH_SORT_*)")
 endif()
 
+# Fails unless the list NAMES, in any order, holds exactly the header's functions; WHAT says
+# where NAMES come from.
+function(ntsrch_expect_exports names what)
+  set(got ${names})
+  set(want ${NTSRCH_HEADER_EXPORTS})
+  list(SORT got)
+  list(SORT want)
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${what}: ${got}\ninclude/ntsrch.h declares: ${want}")
+  endif()
+endfunction()
+
 set(_ntsrch_json "{\n  \"version\": \"${NTSRCH_HEADER_VERSION_STRING}\",\n")
 string(APPEND _ntsrch_json "  \"abi_version\": ${NTSRCH_HEADER_ABI_VERSION},\n  \"exports\": [")
 list(JOIN NTSRCH_HEADER_EXPORTS "\", \"" _ntsrch_names)
