@@ -70,8 +70,9 @@ test-unit: build
 	ctest --test-dir $(BUILD) -j $(TEST_JOBS) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
 # Every shell block and example of the README, run as written from a clean environment.
+# (The READMEs build the packages, the release and the WebAssembly module.)
 test-readme:
-	$(call needs,test,$(sort $(TEST_TOOLS) $(PACKAGES_TOOLS)))
+	$(call needs,test,$(sort $(TEST_TOOLS) $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
 	@mkdir -p $(RESULTS)
 	python3 tests/readme/run_readme.py $(RESULTS)
 
