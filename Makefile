@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Front door: `make demo` builds and shows the module at work, `make test` runs every test
 # stage and ends with one "N passed, M failed" line; `make check` runs the unit and README
-# stages only. Each first installs what its job needs (scripts/install-deps JOB; needs root
-# or sudo).
+# stages only. No target installs anything: scripts/install-deps JOB does (as root), and a
+# target whose tools are missing names the job that brings them and stops.
 BUILD ?= build
 NTSRCH := $(BUILD)/ntsrch
 CMAKE_FLAGS ?=
@@ -12,18 +12,36 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 # process start-up (large under the sanitizers) dominates most of them.
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test check test-unit bench bench-host clean test-asan test-tsan \
+.PHONY: all build demo test check test-unit bench bench-host clean test-asan test-tsan \
 	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
 	release test-release wasm
 
 all: build
 
-# Each job installs only what it needs; scripts/test-stages sets SKIP_DEPS once done.
-DEPS_JOB ?= demo
-deps:
-	$(if $(SKIP_DEPS),@true,scripts/install-deps $(DEPS_JOB))
+# What each install-deps job brings that its targets run, cheaply checked: a word with a
+# slash is a file that must exist, any other a command on PATH.
+DEMO_TOOLS := cmake ninja c++ pkg-config
+TEST_TOOLS := $(DEMO_TOOLS) /usr/include/gtest/gtest.h clang valgrind python3 node npm \
+	bindings/node/node_modules/koffi
+PACKAGES_TOOLS := $(DEMO_TOOLS) dpkg-buildpackage lintian debootstrap mcs mono zip node npm \
+	/var/cache/ntsrch-release/venv/bin/auditwheel /var/cache/ntsrch-cross/yyjson-src/src/yyjson.c
+CROSS_TOOLS := $(DEMO_TOOLS) /usr/src/googletest /usr/lib/wine/wine64 qemu-aarch64 qemu-s390x \
+	x86_64-w64-mingw32-g++-posix aarch64-linux-gnu-g++ s390x-linux-gnu-g++ llvm-dlltool \
+	lld-link chromium /var/cache/ntsrch-cross/zig/bin/zig clang-19
+WASM_TOOLS := $(DEMO_TOOLS) clang-19 wasm-ld-19 /var/cache/ntsrch-cross/yyjson-src/src/yyjson.c
+BENCH_TOOLS := $(DEMO_TOOLS) /usr/include/benchmark/benchmark.h valgrind node
+# $(call needs,JOB,TOOLS): stops the target, naming what is missing and the job to run.
+define needs
+@missing=; for t in $(2); do \
+  case $$t in */*) [ -e "$$t" ] ;; *) command -v "$$t" >/dev/null 2>&1 ;; esac || missing="$$missing $$t"; \
+done; \
+if [ -n "$$missing" ]; then \
+  echo "make $@: missing$$missing; install them with: scripts/install-deps $(1)" >&2; exit 1; \
+fi
+endef
 
-build: deps
+build:
+	$(call needs,demo,$(DEMO_TOOLS))
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 	cmake --build $(BUILD)
 
@@ -37,24 +55,26 @@ demo: build
 	$(NTSRCH) selftest
 
 # Every stage, timed and counted; STAGES=... runs a subset.
-test: DEPS_JOB = test
-test: deps
+test:
+	$(call needs,test,$(sort $(TEST_TOOLS) $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
 	scripts/test-stages $(STAGES)
 
 # The quick loop for contributors: the unit and README stages, with the same summary.
-check: DEPS_JOB = test
-check: deps
+check:
+	$(call needs,test,$(TEST_TOOLS))
 	scripts/test-stages unit readme
 
-test-unit: DEPS_JOB = test
 test-unit: build
+	$(call needs,test,$(TEST_TOOLS))
 	@mkdir -p $(RESULTS)
 	ctest --test-dir $(BUILD) -j $(TEST_JOBS) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
 # Every shell block and example of the README, run as written from a clean environment.
+# (The READMEs build the packages, the release and the WebAssembly module.)
 test-readme:
+	$(call needs,test,$(sort $(TEST_TOOLS) $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
 	@mkdir -p $(RESULTS)
-	python3 tests/readme/run_readme.py README.md $(RESULTS)
+	python3 tests/readme/run_readme.py $(RESULTS)
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -65,16 +85,16 @@ FUZZ_LONG_TIME ?= 1800
 
 # Every test of the normal build under memcheck; the allocation-failure test keeps its own
 # malloc, so valgrind must not replace the program's.
-test-valgrind: DEPS_JOB = test
 test-valgrind: build
+	$(call needs,test,$(TEST_TOOLS))
 	@mkdir -p $(RESULTS)
 	$(VALGRIND) $(BUILD)/tests/ntsrch_tests --gtest_brief=1 \
 	  --gtest_output=xml:$(RESULTS)/memcheck_tests.xml
 	$(VALGRIND) --soname-synonyms=somalloc=nouserintercepts $(BUILD)/tests/alloc/ntsrch_alloc_tests \
 	  --gtest_brief=1 --gtest_output=xml:$(RESULTS)/memcheck_alloc.xml
 
-build-asan: DEPS_JOB = test
-build-asan: deps
+build-asan:
+	$(call needs,test,$(TEST_TOOLS))
 	cmake -S . -B $(BUILD)-asan -G Ninja $(SAN_FLAGS) -DNTSRCH_SANITIZE=address,undefined -DNTSRCH_BUILD_FUZZ=ON
 	cmake --build $(BUILD)-asan
 
@@ -82,8 +102,8 @@ test-asan: build-asan
 	@mkdir -p $(RESULTS)
 	ctest --test-dir $(BUILD)-asan -j $(TEST_JOBS) --no-tests=error --output-on-failure --output-junit $(abspath $(RESULTS))/ctest.xml
 
-test-tsan: DEPS_JOB = test
-test-tsan: deps
+test-tsan:
+	$(call needs,test,$(TEST_TOOLS))
 	@mkdir -p $(RESULTS)
 	cmake -S . -B $(BUILD)-tsan -G Ninja $(SAN_FLAGS) -DNTSRCH_SANITIZE=thread
 	cmake --build $(BUILD)-tsan --target ntsrch_tests
@@ -98,10 +118,10 @@ test-fuzz: build-asan
 	      -dict=fuzz/json.dict -artifact_prefix=$(BUILD)-asan/fuzz_$$t- \
 	      $(BUILD)-asan/corpus/$$t fuzz/corpus/$$t >$$log 2>&1; then \
 	    tail -n 60 $$log; echo "fuzz_$$t failed; reproducer: $(BUILD)-asan/fuzz_$$t-*"; \
-	    echo "fail fuzz_$$t" >>$(RESULTS)/fuzz.txt; exit 1; \
+	    scripts/results.py fail fuzz_$$t >>$(RESULTS)/fuzz.txt; exit 1; \
 	  fi; \
 	  n="fuzz_$$t: $$(awk '/number_of_executed_units/ {print $$2}' $$log) executions in $(FUZZ_TIME) s"; \
-	  echo "$$n"; printf 'pass fuzz_%s\nnote %s\n' $$t "$$n" >>$(RESULTS)/fuzz.txt; \
+	  echo "$$n"; { scripts/results.py pass fuzz_$$t; scripts/results.py note "$$n"; } >>$(RESULTS)/fuzz.txt; \
 	done
 
 # Windows x64 (under wine), Linux arm64 and s390x (under qemu), WebAssembly (under Node and
@@ -109,17 +129,14 @@ test-fuzz: build-asan
 # macOS x86_64, arm64 and universal, built and checked as files (nothing here runs them);
 # CROSS_TARGETS=... runs a subset. One JUnit file per target.
 CROSS_TARGETS ?= windows arm64 s390x wasm macos
-test-cross: DEPS_JOB = cross
-test-cross: deps
+test-cross:
+	$(call needs,cross,$(CROSS_TOOLS))
 	BUILD=$(BUILD) scripts/test-cross $(RESULTS) $(CROSS_TARGETS)
 
 # The module as WebAssembly: $(BUILD)-wasm/nortavel-nortaveltune-search-client.wasm, its
-# JavaScript binding in $(BUILD)-wasm/js/. Installs nothing: the tools come from
-# `scripts/install-deps wasm`.
-WASM_TOOLS := cmake ninja clang++-19 wasm-ld-19
+# JavaScript binding in $(BUILD)-wasm/js/.
 wasm:
-	@for t in $(WASM_TOOLS); do command -v $$t >/dev/null || \
-	  { echo "make wasm: $$t not found: run scripts/install-deps wasm" >&2; exit 2; }; done
+	$(call needs,wasm,$(WASM_TOOLS))
 	cmake -S . -B $(BUILD)-wasm -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-wasm32.cmake $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-wasm
 
@@ -128,46 +145,44 @@ fuzz:
 	$(MAKE) test-fuzz FUZZ_TIME=$(FUZZ_LONG_TIME)
 
 # Debian packages, the Python wheel and the npm package, into dist/.
-packages: DEPS_JOB = packages
-packages: deps
+packages:
+	$(call needs,packages,$(PACKAGES_TOOLS))
 	scripts/build-packages
 
 # Each artifact installed and used as its users would; the .NET wrapper under mono.
-test-packages: DEPS_JOB = packages
 test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
 # The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
 # package with five prebuilds, SHA256SUMS. Builds only: the cross trees' modules and tools
 # (macOS and the Windows import library come from `make test-cross`), no test is run.
-release: DEPS_JOB = packages cross
-release: deps
+release:
+	$(call needs,packages cross,$(sort $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
 	BUILD=$(BUILD) scripts/build-packages
 	BUILD=$(BUILD) scripts/build-release
 
 # What `make release` built, checked against tables of expectations (tests/release/).
-test-release: DEPS_JOB = packages cross
 test-release: release
 	tests/release/check.py $(abspath $(RESULTS))
 
 # Module vs. yyjson-only floors, same run (vs_copy, vs_direct columns), peak heap, and
 # instruction counts under callgrind.
-bench: DEPS_JOB = bench
-bench: deps
+bench:
+	$(call needs,bench,$(BENCH_TOOLS))
 	cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF -DNTSRCH_BUILD_BENCH=ON
 	cmake --build $(BUILD)-bench
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	$(BUILD)-bench/bench/ntsrch_bench_peak
 	bench/callgrind-ratios $(BUILD)-bench
-	$(MAKE) --no-print-directory bench-host SKIP_DEPS=1 HOST_BUILD=$(BUILD)-bench
+	$(MAKE) --no-print-directory bench-host HOST_BUILD=$(BUILD)-bench
 
 # The bindings against their host's own way of doing each job, through a Release module
 # (inputs from bench/host/gen_data.py, in a temporary folder). `make bench` hands over its
 # own tree; alone, the module is built in $(BUILD)-host.
 HOST_BUILD ?= $(BUILD)-host
 HOST_MODULE = $(abspath $(HOST_BUILD))/nortavel-nortaveltune-search-client.so
-bench-host: DEPS_JOB = bench
-bench-host: deps
+bench-host:
+	$(call needs,bench,$(BENCH_TOOLS))
 	[ -f $(HOST_BUILD)/build.ninja ] || cmake -S . -B $(HOST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DNTSRCH_BUILD_TESTS=OFF
 	cmake --build $(HOST_BUILD) --target ntsrch
 	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js

@@ -8,8 +8,9 @@
 #define NTSRCH_ERR_CAPACITY 256
 #define NTSRCH_QUERY_CAPACITY 256
 
+// The build's option NTSRCH_DEFAULT_BASE_URL is its one home: every build defines it.
 #ifndef NTSRCH_DEFAULT_BASE_URL
-#define NTSRCH_DEFAULT_BASE_URL "https://api.nortaveltune.com"
+#error "NTSRCH_DEFAULT_BASE_URL is not defined: the build passes it (CMake option NTSRCH_DEFAULT_BASE_URL)"
 #endif
 
 namespace ntsrch {

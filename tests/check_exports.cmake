@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
-# Fails unless the module defines exactly the ntsrch_ functions listed below in its dynamic
-# symbol table.
+# Fails unless the module defines exactly the functions include/ntsrch.h declares in its
+# dynamic symbol table.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/ntsrch-header.cmake)
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -19,12 +20,5 @@ foreach(line IN LISTS lines)
     list(APPEND names "${name}")
   endif()
 endforeach()
-list(SORT names)
-set(expected ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json
-    ntsrch_free ntsrch_last_error ntsrch_normalize_unified_results_json ntsrch_selftest
-    ntsrch_version)
-list(SORT expected)
-if(NOT names STREQUAL expected)
-  message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
-endif()
+ntsrch_expect_exports("${names}" "${MODULE} exports")
 message(STATUS "exports ok: ${names}")

@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Windows DLL checks, on the PE headers objdump prints:
-#   CHECK=exports  the export table holds exactly the ntsrch_ functions, and every import
+#   CHECK=exports  the export table holds exactly the functions include/ntsrch.h declares,
+#                  and every import
 #                  comes from a DLL that Windows itself provides (no C++ or GCC runtime,
 #                  no winpthread, nothing to ship beside the module);
 #   CHECK=tls      a native TLS directory and .tls section, and nothing of emulated TLS
@@ -16,14 +17,9 @@ endif()
 
 if(CHECK STREQUAL "exports")
   include(${CMAKE_CURRENT_LIST_DIR}/../cmake/pe-exports.cmake)
+  include(${CMAKE_CURRENT_LIST_DIR}/../cmake/ntsrch-header.cmake)
   pe_export_names("${pe}" names)
-  list(SORT names)
-  set(expected ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json
-      ntsrch_free ntsrch_last_error ntsrch_normalize_unified_results_json ntsrch_selftest
-      ntsrch_version)
-  if(NOT names STREQUAL expected)
-    message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
-  endif()
+  ntsrch_expect_exports("${names}" "${MODULE}'s export table")
 
   string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${pe}")
   set(imports "")

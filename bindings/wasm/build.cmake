@@ -4,18 +4,8 @@
 # its memory, malloc/free for the host to pass text in, and _initialize. Beside it, js/
 # holds the JavaScript binding with the module, laid out as the npm package's wasm/.
 
-# The exports are the functions the public header declares.
-file(STRINGS ${PROJECT_SOURCE_DIR}/include/ntsrch.h _ntsrch_decls REGEX "NTSRCH_CALL ntsrch_[a-z_]+\\(")
-set(NTSRCH_EXPORTS "")
-foreach(_decl IN LISTS _ntsrch_decls)
-  string(REGEX MATCH "ntsrch_[a-z_]+\\(" _name "${_decl}")
-  string(REPLACE "(" "" _name "${_name}")
-  list(APPEND NTSRCH_EXPORTS ${_name})
-endforeach()
-if(NOT NTSRCH_EXPORTS)
-  message(FATAL_ERROR "no ntsrch_ functions found in include/ntsrch.h")
-endif()
-list(TRANSFORM NTSRCH_EXPORTS PREPEND "-Wl,--export=" OUTPUT_VARIABLE _ntsrch_export_flags)
+# The exports are the functions the public header declares (cmake/ntsrch-header.cmake).
+list(TRANSFORM NTSRCH_HEADER_EXPORTS PREPEND "-Wl,--export=" OUTPUT_VARIABLE _ntsrch_export_flags)
 set_target_properties(ntsrch PROPERTIES SUFFIX .wasm)
 target_link_options(ntsrch PRIVATE -mexec-model=reactor -Wl,--strip-all ${_ntsrch_export_flags}
   -Wl,--export=malloc -Wl,--export=free)

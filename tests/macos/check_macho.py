@@ -3,11 +3,11 @@
 """Checks the macOS builds as files, with Debian's LLVM tools: nothing here runs Mach-O.
 
 Usage: check_macho.py UNIVERSAL_DIR X86_64_TREE ARM64_TREE
-Prints one "pass NAME" or "fail NAME: why" line per check (the cross results format) and
-exits 1 when any check fails.
+Prints one result line (scripts/results.py) per check and exits 1 when any check fails.
 """
 import glob
 import hashlib
+import json
 import os
 import shutil
 import struct
@@ -16,11 +16,13 @@ import sys
 import tempfile
 
 MODULE = "nortavel-nortaveltune-search-client.dylib"
-EXPORTS = {
-    "_ntsrch_abi_version", "_ntsrch_build_search_url", "_ntsrch_filter_and_sort_tracks_json",
-    "_ntsrch_free", "_ntsrch_last_error", "_ntsrch_normalize_unified_results_json",
-    "_ntsrch_selftest", "_ntsrch_version",
-}
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import results  # noqa: E402
+# The functions include/ntsrch.h declares, with the leading "_" of Mach-O's C names.
+EXPORTS = {"_" + name for name in json.loads(subprocess.run(
+    ["cmake", "-P", os.path.join(ROOT, "cmake", "ntsrch-header.cmake")],
+    check=True, capture_output=True, text=True).stdout)["exports"]}
 # Zig's linker exports the two names it gives the image's own header; no object file
 # defines them, and they are not code (Apple's linker keeps them private).
 LINKER_HEADER_SYMBOLS = {"__mh_dylib_header", "___dso_handle"}
@@ -169,7 +171,7 @@ def check_signature(path, slice_):
 
 MODULE_CHECKS = [
     ("Mach-O dylib of its CPU", lambda p, s: check_file_type(p, s, "DYLIB")),
-    ("exports only the eight ntsrch_ functions", check_exports),
+    ("exports only the functions of the header", check_exports),
     ("depends on libSystem only", check_dependencies),
     ("install name @rpath/" + MODULE, check_install_name),
     ("native thread-local variables", check_native_tls),
@@ -185,10 +187,10 @@ def main():
     def report(name, why):
         nonlocal failed
         if isinstance(why, Skip):
-            print(f"skip {name}: {why}")
+            print(results.line("skip", name, why))
             return
         failed += why is not None
-        print(f"pass {name}" if why is None else f"fail {name}: {why}")
+        print(results.line("pass", name) if why is None else results.line("fail", name, why))
 
     def guarded(check, *args):
         try:

@@ -1,24 +1,17 @@
 # SPDX-License-Identifier: MIT
-# The import library LIB holds exactly the eight functions' imports (__imp_ and thunk
-# symbols) for the DLL, and the host EXE linked with it imports them from that DLL only.
+# The import library LIB holds exactly the imports (__imp_ and thunk symbols) of the
+# functions include/ntsrch.h declares, for the DLL, and the host EXE linked with it imports
+# them from that DLL only.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ntsrch-header.cmake)
 set(dll nortavel-nortaveltune-search-client.dll)
-set(functions ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json
-    ntsrch_free ntsrch_last_error ntsrch_normalize_unified_results_json ntsrch_selftest
-    ntsrch_version)
+set(functions ${NTSRCH_HEADER_EXPORTS})
 execute_process(COMMAND ${NM} --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "llvm-nm failed on ${LIB}")
 endif()
 string(REGEX MATCHALL "__imp_[A-Za-z0-9_]+" imps "${out}")
-list(SORT imps)
-set(expected "")
-foreach(f IN LISTS functions)
-  list(APPEND expected __imp_${f})
-endforeach()
-list(SORT expected)
-if(NOT imps STREQUAL expected)
-  message(FATAL_ERROR "import library symbols: ${imps}\nexpected: ${expected}")
-endif()
+list(TRANSFORM imps REPLACE "^__imp_" "" OUTPUT_VARIABLE imported)
+ntsrch_expect_exports("${imported}" "${LIB} imports (__imp_ names)")
 if(NOT out MATCHES "${dll}")
   message(FATAL_ERROR "import library does not name ${dll}:\n${out}")
 endif()

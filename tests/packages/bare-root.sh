@@ -6,18 +6,18 @@
 # a C program built with plain `pkg-config ntsrch`, the module loaded by bare file name,
 # and a purge that must leave no file of the packages behind.
 #
-# Each root is made once and kept as CACHE/SUITE-minbase.tar (default build-bare-root/).
-# Usage: tests/packages/bare-root.sh SUITE [CACHE_DIR]    (root; needs debootstrap)
+# Each root is made once and kept as CACHE_DIR/SUITE-minbase.tar (tests/packages/check.sh
+# gives the folder).
+# Usage: tests/packages/bare-root.sh SUITE CACHE_DIR    (root; needs debootstrap)
 #        SUITE: bookworm (Debian 12) or trixie (Debian 13)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
-suite=$1
-cache=${2:-$src/build-bare-root}
+suite=$1 cache=$2
 dist=$src/dist
 tools=(gcc libc6-dev pkg-config)
 packages=(nortavel-nortaveltune-search-client ntsrch-dev ntsrch)
-version=$(sed -n 's/^#define NTSRCH_VERSION_STRING "\(.*\)"$/\1/p' "$src/include/ntsrch.h")
+version=$(cmake -DNTSRCH_PRINT=version -P "$src/cmake/ntsrch-header.cmake")
 say() { echo "bare-root $suite: $*"; }
 die() { echo "bare-root $suite: $*" >&2; exit 1; }
 

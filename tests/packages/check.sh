@@ -3,8 +3,9 @@
 # Checks every artifact of dist/ the way its users get it: the Debian packages (lintian,
 # contents, C hosts built with pkg-config and with find_package against their files, the
 # tool and its man page, and apt install into bare Debian 12 and 13 roots), the wheel in a
-# fresh venv, the npm tarball in an empty folder, and the .NET wrapper under mono. Writes "pass NAME" / "fail NAME" / "skip NAME: why" lines to
-# RESULTS/packages.txt and exits 1 when any check failed.
+# fresh venv, the npm tarball in an empty folder, and the .NET wrapper under mono. Writes
+# result lines (scripts/results.py) to RESULTS/packages.txt and exits 1 when any check
+# failed.
 # Usage: tests/packages/check.sh RESULTS_DIR [BARE_ROOT_CACHE]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,6 +16,11 @@ dist=$root/dist
 python=${NTSRCH_DIST_PYTHON:-/usr/bin/python3}
 module_file=nortavel-nortaveltune-search-client.so
 ma=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+header() { cmake -DNTSRCH_PRINT="$1" -P "$root/cmake/ntsrch-header.cmake"; }
+version=$(header version)
+# What the module must export, sorted as nm prints it.
+exports=$(header exports | LC_ALL=C sort | tr '\n' ' ')
+result() { "$root/scripts/results.py" "$@" >>"$out"; }
 out=$results/packages.txt
 mkdir -p "$results"
 : >"$out"
@@ -30,10 +36,10 @@ check() {
     local name=$1 log=$tmp/$1.log start=$SECONDS
     shift
     if "$@" >"$log" 2>&1; then
-        echo "pass $name" >>"$out"
+        result pass "$name"
         echo "  pass $name ($((SECONDS - start)) s)"
     else
-        echo "fail $name" >>"$out"
+        result fail "$name"
         echo "  FAIL $name; its output:"
         sed 's/^/    /' "$log"
         failed=1
@@ -72,15 +78,14 @@ deb_dependencies() {
         dpkg-deb -f "$tool_deb" Depends | grep -q "nortavel-nortaveltune-search-client (= "
 }
 deb_module_symbols() {
-    # The packaged module exports exactly the eight functions (yyjson's own symbols stay
+    # The packaged module exports exactly the header's functions (yyjson's own symbols stay
     # hidden inside it) and loads no library but libc.
-    local m=$sysroot/usr/lib/$ma/$module_file exports needed
-    exports=$(nm -D --defined-only "$m" | awk '{print $3}' | sort | tr '\n' ' ')
+    local m=$sysroot/usr/lib/$ma/$module_file got needed
+    got=$(nm -D --defined-only "$m" | awk '{print $3}' | LC_ALL=C sort | tr '\n' ' ')
     needed=$(readelf -d "$m" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-    echo "exports: $exports"
+    echo "exports: $got"
     echo "needed: $needed"
-    [ "$exports" = "ntsrch_abi_version ntsrch_build_search_url ntsrch_filter_and_sort_tracks_json \
-ntsrch_free ntsrch_last_error ntsrch_normalize_unified_results_json ntsrch_selftest ntsrch_version " ] &&
+    [ "$got" = "$exports" ] &&
         ! readelf --dyn-syms -W "$m" | grep -q yyjson && [ "$needed" = "libc.so.6 " ]
 }
 deb_yyjson_license() {
@@ -123,7 +128,7 @@ cmake_consumer() {
 tool_and_man_page() {
     local tool=$sysroot/usr/bin/ntsrch
     LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" version | tee "$tmp/tool-version" &&
-        grep -q "1\.0\.0" "$tmp/tool-version" &&
+        grep -qxF "ntsrch $version (ABI $(header abi_version))" "$tmp/tool-version" &&
         LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" selftest &&
         [ "$(LD_LIBRARY_PATH=$sysroot/usr/lib/$ma "$tool" url "night skies" --base https://h)" = \
             "https://h/search/api?q=night%20skies&format=json" ] || return 1
@@ -178,7 +183,7 @@ wheel_types() {
 app=$tmp/app
 npm_install() {
     mkdir -p "$app" &&
-        (cd "$app" && npm install --no-audit --no-fund --no-package-lock "$dist/ntsrch-1.0.0.tgz") &&
+        (cd "$app" && npm install --no-audit --no-fund --no-package-lock "$dist/ntsrch-$version.tgz") &&
         for f in "$module_file" yyjson-LICENSE; do
             [ -f "$app/node_modules/ntsrch/prebuilds/linux-x64/$f" ] || { echo "no prebuilds/linux-x64/$f"; return 1; }
         done
@@ -225,7 +230,7 @@ check deb_tool_and_man_page tool_and_man_page
 for release in "bookworm 12" "trixie 13"; do
     read -r suite number <<<"$release"
     if [ "${NTSRCH_BARE_ROOT_CHECK:-1}" = 0 ]; then
-        echo "skip deb_bare_debian${number}_install: NTSRCH_BARE_ROOT_CHECK=0" >>"$out"
+        result skip "deb_bare_debian${number}_install" "NTSRCH_BARE_ROOT_CHECK=0"
     else
         check "deb_bare_debian${number}_install" "$here/bare-root.sh" "$suite" "$bare_root_cache"
     fi

@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""Runs the README as a newcomer would: every shell block in order, from the repository's
+"""Runs the READMEs as a newcomer would: every shell block in order, from the repository's
 top folder, in a clean environment (only PATH, HOME, LANG and the machine's proxy and CA
 settings, nothing the README does not show). Code examples whose first line names a file
 (`/* app.c */`, `# app.py`, `// node-app/app.js`) are written to that file first, so the
@@ -8,14 +8,20 @@ file's folder must already exist (made by an earlier block), and a later shell b
 use the file: an example nothing builds or runs is never checked. A ```text block right
 after a shell block is its expected output: each of its lines must equal a whole line of
 the block's output (standard output and error together, whose interleaving is not fixed);
-`...` in an expected line stands for any text, such as a path or a long tail.
+`...` in an expected line stands for any text, such as a path or a long tail. A ```json
+block must parse. Any other code block that is none of these fails: every block runs.
 
 A block preceded by `<!-- readme-test: skip REASON -->` is not run and is reported as
-skipped with that reason. Results go to RESULTS_DIR/readme.txt as pass/fail/skip lines.
+skipped with that reason. Results go to RESULTS_DIR/readme.txt as result lines
+(scripts/results.py).
 
-Usage: run_readme.py README RESULTS_DIR
+Usage: run_readme.py RESULTS_DIR [README...]
+With no README given, every README that ships, in this order: README.md, docs/*.md, then
+each bindings/*/README.md, all run from the repository's top folder one after another (a
+later one may use what an earlier one built, as a reader who followed README.md has).
 """
 
+import glob
 import os
 import re
 import shutil
@@ -23,13 +29,20 @@ import signal
 import subprocess
 import sys
 import tempfile
+import json
 import time
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import results  # noqa: E402
+
 SHELL_LANGS = {"sh", "shell", "bash", "console"}
-FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#)\s*([\w./-]+\.(?:c|py|js|ts|cs|cmake|txt))\b")
+FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#)\s*([\w./-]+\.(?:c|py|js|mjs|cjs|ts|cs|cmake|txt|java|kt|rs|toml|xml|gradle))\b")
 SKIP_MARK = re.compile(r"<!--\s*readme-test:\s*skip\s+(.*?)\s*-->")
+# The READMEs that ship, top README first: new bindings' READMEs join by their folder.
+SHIPPED = ["README.md", "docs/*.md", "bindings/*/README.md"]
 
 
 @dataclass
@@ -39,9 +52,18 @@ class Block:
     body: str
     skip: Optional[str] = None
     expect: List[str] = field(default_factory=list)
+    where: str = ""
 
 
-def parse(path: str) -> List[Block]:
+def shipped(top: str) -> List[str]:
+    found: List[str] = []
+    for pattern in SHIPPED:
+        found += sorted(glob.glob(os.path.join(top, pattern)))
+    return found
+
+
+def parse(path: str, top: str) -> List[Block]:
+    name = os.path.relpath(path, top)
     blocks: List[Block] = []
     lines = open(path, encoding="utf-8").read().splitlines()
     i = 0
@@ -67,7 +89,7 @@ def parse(path: str) -> List[Block]:
         if lang == "text" and blocks and blocks[-1].lang in SHELL_LANGS and since_block <= 1:
             blocks[-1].expect = [l for l in body.splitlines() if l.strip()]
         else:
-            blocks.append(Block(lang, start, body, pending_skip))
+            blocks.append(Block(lang, start, body, pending_skip, where=f"{name}:{start}"))
         pending_skip = None
         since_block = 0
         i = j + 1
@@ -100,16 +122,20 @@ def uses(body: str, name: str) -> bool:
 
 
 def main() -> int:
+    if len(sys.argv) < 2:
+        print(__doc__.split("Usage: ")[1].splitlines()[0], file=sys.stderr)
+        return 2
+    readmes = [os.path.abspath(r) for r in sys.argv[2:]]
+    top = os.path.dirname(readmes[0]) if readmes else ROOT
     # npm's cache and the like land in HOME: a fresh one, removed at the end however the
     # run ends (a stopped run too).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     with tempfile.TemporaryDirectory(prefix="ntsrch-readme-home-") as home:
-        return run(sys.argv[1], sys.argv[2], home)
+        return run(readmes or shipped(top), top, sys.argv[1], home)
 
 
-def run(readme: str, results: str, home: str) -> int:
-    top = os.path.dirname(os.path.abspath(readme))
-    os.makedirs(results, exist_ok=True)
+def run(readmes: List[str], top: str, results_dir: str, home: str) -> int:
+    os.makedirs(results_dir, exist_ok=True)
     env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
            "HOME": home, "LANG": "C.UTF-8"}
     # How this machine reaches the network (proxies, extra CA certificates) and where it
@@ -117,16 +143,20 @@ def run(readme: str, results: str, home: str) -> int:
     # to fetch koffi.
     env.update({k: v for k, v in os.environ.items() if k.lower().endswith("_proxy")
                 or k in ("NODE_EXTRA_CA_CERTS", "SSL_CERT_FILE", "SSL_CERT_DIR", "TMPDIR")})
-    out = open(os.path.join(results, "readme.txt"), "w", encoding="utf-8")
+    out = open(os.path.join(results_dir, "readme.txt"), "w", encoding="utf-8")
     failed = 0
 
-    def fail(name: str, why: str) -> None:
+    def report(kind: str, name: str, why: Optional[str] = None) -> None:
         nonlocal failed
-        failed += 1
-        print(f"--- FAILED {name}: {why}")
-        out.write(f"fail {name}: {why}\n")
+        failed += kind == "fail"
+        if kind != "pass":
+            print(f"--- {'FAILED' if kind == 'fail' else kind} {name}: {why}")
+        out.write(results.line(kind, name, why) + "\n")
 
-    blocks = parse(readme)
+    def fail(name: str, why: str) -> None:
+        report("fail", name, why)
+
+    blocks = [b for readme in readmes for b in parse(readme, top)]
     # A folder an earlier run left (git-ignored) would hide a README that never creates it.
     for b in blocks:
         example = example_file(b)
@@ -138,13 +168,12 @@ def run(readme: str, results: str, home: str) -> int:
             print(f"--- removed {os.path.relpath(folder, top)}/, left by an earlier run")
     unused: Dict[str, str] = {}  # example file -> where the README shows it
     for b in blocks:
-        where = f"README.md:{b.line}"
+        where = b.where
+        if b.skip:
+            report("skip", f"{where} `{first_command(b.body)}`", b.skip)
+            continue
         if b.lang in SHELL_LANGS:
             name = f"{where} `{first_command(b.body)}`"
-            if b.skip:
-                print(f"--- skip {name}: {b.skip}")
-                out.write(f"skip {name}: {b.skip}\n")
-                continue
             for example in [e for e in unused if uses(b.body, e)]:
                 del unused[example]
             print(f"--- run {name}", flush=True)
@@ -166,10 +195,19 @@ def run(readme: str, results: str, home: str) -> int:
             if why:
                 fail(name, why)
             else:
-                out.write(f"pass {name} ({took:.1f} s)\n")
-        else:
+                report("pass", f"{name} ({took:.1f} s)")
+        elif b.lang == "json":
+            try:
+                json.loads(b.body)
+                report("pass", f"{where} JSON")
+            except ValueError as e:
+                fail(f"{where} JSON", f"does not parse: {e}")
+        elif b.lang not in ("", "text"):
             example = example_file(b)
-            if example:
+            if not example:
+                fail(f"{where} {b.lang}", "a code block nothing runs: name its file on its "
+                     "first line and build or run it, or mark it skipped with the reason")
+            else:
                 dest = os.path.join(top, example)
                 if not os.path.isdir(os.path.dirname(dest)):
                     folder = os.path.relpath(os.path.dirname(dest), top)

@@ -109,6 +109,35 @@ echo other
 exit 1
 {F}
 """, [], 0, 1),
+    ("a code block nothing runs", "", f"""{F}dart
+final x = 1;
+{F}
+""", ["README.md:1 dart: a code block nothing runs"], 0, 0),
+    ("JSON that parses, JSON that does not", "", f"""{F}json
+{{"tracks": [{{"title": "a"}}]}}
+{F}
+
+{F}json
+{{"tracks": [}}
+{F}
+""", ["README.md:5 JSON: does not parse"], 1, 0),
+    # Several READMEs run in the order given, from the first one's folder: a later one
+    # uses what an earlier one made, and names its own file in its results.
+    ("READMEs in order", "mkdir docs", {"README.md": f"""{F}sh
+mkdir -p app && echo made >app/state
+{F}
+""", "docs/more.md": f"""{F}sh
+cat app/state
+{F}
+
+{F}text
+made
+{F}
+
+{F}sh
+false
+{F}
+"""}, ["docs/more.md:9 `false`: exit status 1"], 2, 0),
 ]
 
 
@@ -118,11 +147,13 @@ class RunReadme(unittest.TestCase):
             with self.subTest(name), tempfile.TemporaryDirectory() as top:
                 if setup:
                     subprocess.run(["sh", "-c", setup], cwd=top, check=True)
-                readme = os.path.join(top, "README.md")
-                with open(readme, "w", encoding="utf-8") as f:
-                    f.write(text)
+                readmes = []
+                for rel, body in (text if isinstance(text, dict) else {"README.md": text}).items():
+                    readmes.append(os.path.join(top, rel))
+                    with open(readmes[-1], "w", encoding="utf-8") as f:
+                        f.write(body)
                 results = os.path.join(top, "results")
-                p = subprocess.run([sys.executable, RUNNER, readme, results],
+                p = subprocess.run([sys.executable, RUNNER, results] + readmes,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                 with open(os.path.join(results, "readme.txt"), encoding="utf-8") as f:
                     lines = f.read().splitlines()

@@ -10,7 +10,9 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TEST_STAGES = os.path.join(HERE, "..", "..", "scripts", "test-stages")
+SCRIPTS = os.path.join(HERE, "..", "..", "scripts")
+# test-stages and the two scripts it runs to write and count result lines.
+DRIVER = ["test-stages", "stage_results.py", "results.py"]
 
 # name, the stage's recipe (shell, run by make), then: verdict, fail lines under the stage.
 CASES = [
@@ -33,7 +35,8 @@ class TmpLeftBehind(unittest.TestCase):
         for name, recipe, verdict, fails in CASES:
             with self.subTest(name), tempfile.TemporaryDirectory() as top:
                 os.makedirs(os.path.join(top, "scripts"))
-                shutil.copy(TEST_STAGES, os.path.join(top, "scripts", "test-stages"))
+                for f in DRIVER:
+                    shutil.copy(os.path.join(SCRIPTS, f), os.path.join(top, "scripts", f))
                 with open(os.path.join(top, "Makefile"), "w") as f:
                     f.write("test-one:\n\t@mkdir -p $(NTSRCH_RESULTS)\n"
                             f"\t{recipe}\n\techo 'pass one' >$(NTSRCH_RESULTS)/one.txt\n")
