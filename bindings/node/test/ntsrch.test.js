@@ -52,7 +52,7 @@ test('version of the package and the module agree', () => {
     assert.strictEqual(ntsrch.version, lib.version());
 });
 
-test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place tried', (t) => {
+test('lookup order: $NTSRCH_MODULE alone when set, else bundled, system; the error lists every place tried', (t) => {
     const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
     const noSystem = 'ntsrch-no-such-module.so';
     const real = loadedFile();
@@ -65,8 +65,9 @@ test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place
     // [NTSRCH_MODULE, bundled copy, system name, expected path or null: all fail]
     const cases = [
         [real, missing, noSystem, real],
-        [missing, real, noSystem, real],
+        [missing, real, real, null],
         [undefined, real, noSystem, real],
+        [undefined, missing, real, real],
         [missing, missing, noSystem, null],
         [undefined, missing, noSystem, null],
     ];
@@ -80,7 +81,7 @@ test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place
         }
         assert.throws(() => new ntsrch.Library(), (err) => {
             assert.ok(err instanceof ntsrch.ModuleLoadError);
-            const want = [...(env ? [`${env} ($NTSRCH_MODULE)`] : []), `${bundled} (bundled)`, `${system} (system library path)`];
+            const want = env ? [`${env} ($NTSRCH_MODULE)`] : [`${bundled} (bundled)`, `${system} (system library path)`];
             assert.deepStrictEqual(err.tried.map((x) => x.place), want);
             for (const { place, reason } of err.tried) {
                 assert.ok(reason, place);
@@ -103,13 +104,16 @@ test('lookup passes over what is not our module; an explicit place that fails is
     });
     // [NTSRCH_MODULE, bundled (null: no prebuild for this platform), system, loaded path, reasons of the places passed over]
     const rows = [
-        [libm, real, 'ntsrch-none.so', real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
-        [libm, null, real, real, [/does not export/, new RegExp(`no prebuild for ${PLATFORM} \\(there are linux-x64, .*darwin-arm64\\)`)]],
-        [missing, libm, real, real, [/cannot open|No such file/i, /does not export/]],
-        [libm, null, 'ntsrch-none.so', null, [/does not export/, /no prebuild/, /ntsrch-none\.so/]],
+        [undefined, libm, real, real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
+        [undefined, null, real, real, [new RegExp(`no prebuild for ${PLATFORM} \\(there are linux-x64, .*darwin-arm64\\)`)]],
+        [undefined, missing, real, real, [/not present/]],
+        [undefined, null, 'ntsrch-none.so', null, [/no prebuild/, /ntsrch-none\.so/]],
+        [libm, real, real, null, [/does not export/]],
+        [missing, real, real, null, [/cannot open|No such file/i]],
     ];
     for (const [env, bundled, system, loaded, reasons] of rows) {
-        process.env.NTSRCH_MODULE = env;
+        if (env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = env;
         Object.assign(ntsrch._lookup, { bundled, system });
         const label = `${env} / ${bundled} / ${system}`;
         let tried;
@@ -124,6 +128,7 @@ test('lookup passes over what is not our module; an explicit place that fails is
             tried = err.tried;
             return true;
         });
+        assert.strictEqual(tried.length, env ? 1 : 2, label);
         reasons.forEach((re, i) => assert.match(tried[i].reason, re, `${label}: ${tried[i].place}`));
     }
     // An explicit path or prefix is the only place tried.
