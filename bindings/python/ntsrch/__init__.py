@@ -46,8 +46,8 @@ import json
 import os
 import struct
 import sys
-from typing import (Any, Callable, Dict, List, Literal, Optional, Set, Tuple, Union,
-                    overload)
+from typing import (Any, BinaryIO, Callable, Dict, List, Literal, Optional, Set, Tuple,
+                    Union, overload)
 
 __all__ = ["Library", "SortMode", "NtsrchError", "NtsrchMemoryError", "ModuleLoadError",
            "MODULE_FILE", "ABI_VERSION", "BUNDLED_MODULE", "__version__"]
@@ -654,7 +654,7 @@ class _Unusable(Exception):
     """Why a place does not hold a usable module."""
 
 
-def _header_extent(f: Any, size: int) -> int:
+def _header_extent(f: BinaryIO, size: int) -> int:
     """The bytes a module file's own headers say it holds (ELF program headers, PE
     sections, Mach-O segments), or 0 for a file in none of these forms."""
     def read(off: int, n: int) -> bytes:
@@ -676,8 +676,8 @@ def _header_extent(f: Any, size: int) -> int:
         if not grow(64 if wide else 52):
             return need
         phoff = struct.unpack_from(order + ("Q" if wide else "I"), head, 32 if wide else 28)[0]
-        entry, count = struct.unpack_from(order + "HH", head, 54 if wide else 42)[0], \
-            struct.unpack_from(order + "H", head, 56 if wide else 44)[0]
+        entry = struct.unpack_from(order + "H", head, 54 if wide else 42)[0]
+        count = struct.unpack_from(order + "H", head, 56 if wide else 44)[0]
         if not grow(phoff + entry * count):
             return need
         table = read(phoff, entry * count)
@@ -697,11 +697,11 @@ def _header_extent(f: Any, size: int) -> int:
         coff = read(pe, 24)
         if coff[:4] != b"PE\0\0":
             return 0
-        count, optional = struct.unpack_from("<H", coff, 6)[0], struct.unpack_from("<H", coff, 20)[0]
-        table = pe + 24 + optional
-        if not grow(table + 40 * count):
+        count = struct.unpack_from("<H", coff, 6)[0]
+        at = pe + 24 + struct.unpack_from("<H", coff, 20)[0]
+        if not grow(at + 40 * count):
             return need
-        sections = read(table, 40 * count)
+        sections = read(at, 40 * count)
         for i in range(count):
             raw, ptr = struct.unpack_from("<II", sections, i * 40 + 16)
             if raw:
