@@ -4,7 +4,9 @@
 // No FFI here: the native (koffi) binding and the WebAssembly binding both use it, so it
 // relies on TextEncoder/TextDecoder and Uint8Array, and on Buffer only when it exists.
 //
-// Interface (all throw TypeError/RangeError naming the parameter, before any call):
+// Interface (all throw TypeError/RangeError naming the parameter, before any call; a NUL,
+// a lone surrogate, a detached ArrayBuffer or a value nested past the stack is a TypeError
+// with code ERR_INVALID_ARG_VALUE):
 //   options(value, keys)            -> a plain options object ({} for undefined)
 //   outputOf(opts, json)            -> 'string' | 'bytes' | 'value' (json: false refuses 'value')
 //   text(value, name, how)          -> null | Uint8Array holding UTF-8 text

@@ -19,7 +19,8 @@ ModuleLoadError lists every place tried.
 
 Inputs are checked before any call: text is str, bytes, bytearray, memoryview or None;
 JSON is text or lists, tuples and dicts with str keys holding only JSON values; a NUL byte
-in any text, NaN or infinity, or a sort mode outside C int raise ValueError; a wrong type
+or a lone surrogate in any text, NaN or infinity, an int beyond the double range, nesting
+past the recursion limit, or a sort mode outside C int raise ValueError; a wrong type
 raises TypeError. Every message starts with the parameter's name (and its path inside a
 value, e.g. "tracks[3].title").
 
