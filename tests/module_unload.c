@@ -8,31 +8,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "loader.h"
+
 #ifdef _WIN32
-#include <windows.h>
-typedef HMODULE lib_t;
 typedef HANDLE thread_t;
 #define THREAD_FN DWORD WINAPI
 #define THREAD_RETURN 0
-static lib_t lib_open(const char *path) {
-    return LoadLibraryA(path);
-}
-static void *lib_sym(lib_t h, const char *name) {
-    FARPROC f = GetProcAddress(h, name);
-    void *p;
-    memcpy(&p, &f, sizeof p);
-    return p;
-}
-static int lib_close(lib_t h) {
-    return FreeLibrary(h) ? 0 : -1;
-}
 static int lib_still_loaded(const char *path) {
     return GetModuleHandleA(path) != NULL;
-}
-static const char *lib_error(void) {
-    static char text[32];
-    snprintf(text, sizeof text, "error %lu", (unsigned long)GetLastError());
-    return text;
 }
 static int thread_start(thread_t *t, LPTHREAD_START_ROUTINE fn, void *arg) {
     *t = CreateThread(NULL, 0, fn, arg, 0, NULL);
@@ -47,29 +30,15 @@ static void yield_now(void) {
     Sleep(0);
 }
 #else
-#include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
-typedef void *lib_t;
 typedef pthread_t thread_t;
 #define THREAD_FN void *
 #define THREAD_RETURN NULL
-static lib_t lib_open(const char *path) {
-    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
-}
-static void *lib_sym(lib_t h, const char *name) {
-    return dlsym(h, name);
-}
-static int lib_close(lib_t h) {
-    return dlclose(h);
-}
 static int lib_still_loaded(const char *path) {
     void *h = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
     if (h != NULL) dlclose(h); /* drops the reference NOLOAD took */
     return h != NULL;
-}
-static const char *lib_error(void) {
-    return dlerror();
 }
 static int thread_start(thread_t *t, void *(*fn)(void *), void *arg) {
     return pthread_create(t, NULL, fn, arg);
@@ -94,14 +63,11 @@ struct api {
     int bad;
 };
 
-/* A symbol's address is an object pointer; ISO C has no cast from it to a function pointer. */
-static void load(lib_t h, const char *name, void *slot, size_t size) {
-    void *p = lib_sym(h, name);
-    if (p == NULL) {
+static void load(loader_lib h, const char *name, void *slot) {
+    if (!loader_sym(h, name, slot)) {
         fprintf(stderr, "missing %s\n", name);
         exit(1);
     }
-    memcpy(slot, &p, size);
 }
 
 static THREAD_FN worker(void *arg) {
@@ -125,9 +91,10 @@ int main(int argc, char **argv) {
         memset(&late, 0, sizeof late);
         thread_t before;
         if (thread_start(&before, worker, &early) != 0) return 1;
-        lib_t h = lib_open(argv[1]);
+        char why[1024];
+        loader_lib h = loader_open(argv[1], why, sizeof why);
         if (h == NULL) {
-            fprintf(stderr, "round %d: load: %s\n", i, lib_error());
+            fprintf(stderr, "round %d: load: %s\n", i, why);
             return 1;
         }
         if (!lib_still_loaded(argv[1])) {
@@ -137,9 +104,9 @@ int main(int argc, char **argv) {
         struct api *both[] = {&early, &late};
         for (int k = 0; k < 2; ++k) {
             struct api *a = both[k];
-            load(h, "ntsrch_last_error", &a->last_error, sizeof a->last_error);
-            load(h, "ntsrch_build_search_url", &a->url, sizeof a->url);
-            load(h, "ntsrch_free", &a->release, sizeof a->release);
+            load(h, "ntsrch_last_error", &a->last_error);
+            load(h, "ntsrch_build_search_url", &a->url);
+            load(h, "ntsrch_free", &a->release);
             atomic_store(&a->ready, 1);
         }
         thread_t after;
@@ -151,8 +118,8 @@ int main(int argc, char **argv) {
                     i, early.bad, late.bad);
             return 1;
         }
-        if (lib_close(h) != 0) {
-            fprintf(stderr, "round %d: unload: %s\n", i, lib_error());
+        if (loader_close(h) != 0) {
+            fprintf(stderr, "round %d: unload failed\n", i);
             return 1;
         }
         if (lib_still_loaded(argv[1])) {

@@ -3,11 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "loader.h"
 
 #include <string>
 #include <thread>
@@ -63,49 +59,37 @@ constexpr const char *module_suffix = ".dylib";
 constexpr const char *module_suffix = ".so";
 #endif
 
+// Whether name resolves to a function of the module itself: from a module loaded with
+// its dependencies, dlsym also finds their symbols (yyjson's, in a Linux build).
+bool exported_by_module(loader_lib h, const char *name) {
+    void *own = nullptr;
+    if (!loader_sym(h, name, &own)) return false;
 #ifdef _WIN32
+    return true;
+#else
+    Dl_info info{};
+    return dladdr(own, &info) != 0 && info.dli_fname != nullptr &&
+           std::string(info.dli_fname).find(NTSRCH_MODULE_FILE) != std::string::npos;
+#endif
+}
+
 TEST(Frame, ModuleLoadsByFileName) {
     EXPECT_EQ(std::string(NTSRCH_MODULE_FILE),
               std::string("nortavel-nortaveltune-search-client") + module_suffix);
-    HMODULE h = LoadLibraryA(NTSRCH_MODULE_PATH);
-    ASSERT_NE(h, nullptr) << GetLastError();
+    char why[1024] = "";
+    loader_lib h = loader_open(NTSRCH_MODULE_PATH, why, sizeof why);
+    ASSERT_NE(h, nullptr) << why;
     for (const char *name : {"ntsrch_version", "ntsrch_abi_version", "ntsrch_last_error",
                              "ntsrch_free", "ntsrch_build_search_url"}) {
-        EXPECT_NE(GetProcAddress(h, name), nullptr) << name;
+        EXPECT_TRUE(exported_by_module(h, name)) << name;
     }
     // Internal helpers stay internal.
     for (const char *name : {"yyjson_read_opts", "g_last_err", "_ZN6ntsrch9set_errorEPKc"})
-        EXPECT_EQ(GetProcAddress(h, name), nullptr) << name;
-    auto version = reinterpret_cast<const char *(*)()>(
-        reinterpret_cast<void *>(GetProcAddress(h, "ntsrch_version")));
-    ASSERT_NE(version, nullptr);
+        EXPECT_FALSE(exported_by_module(h, name)) << name;
+    const char *(*version)() = nullptr;
+    ASSERT_TRUE(loader_sym(h, "ntsrch_version", &version));
     EXPECT_STREQ(version(), "1.0.0");
-    FreeLibrary(h);
+    loader_close(h);
 }
-#else
-TEST(Frame, ModuleLoadsByFileName) {
-    EXPECT_EQ(std::string(NTSRCH_MODULE_FILE),
-              std::string("nortavel-nortaveltune-search-client") + module_suffix);
-    void *h = dlopen(NTSRCH_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(h, nullptr) << dlerror();
-    for (const char *name : {"ntsrch_version", "ntsrch_abi_version", "ntsrch_last_error",
-                             "ntsrch_free", "ntsrch_build_search_url"}) {
-        EXPECT_NE(dlsym(h, name), nullptr) << name;
-    }
-    // Internal helpers stay internal.
-    for (const char *name : {"yyjson_read_opts", "g_last_err", "_ZN6ntsrch9set_errorEPKc"}) {
-        void *own = dlsym(h, name);
-        Dl_info info{};
-        bool from_module =
-            own != nullptr && dladdr(own, &info) != 0 && info.dli_fname != nullptr &&
-            std::string(info.dli_fname).find(NTSRCH_MODULE_FILE) != std::string::npos;
-        EXPECT_FALSE(from_module) << name;
-    }
-    auto version = reinterpret_cast<const char *(*)()>(dlsym(h, "ntsrch_version"));
-    ASSERT_NE(version, nullptr);
-    EXPECT_STREQ(version(), "1.0.0");
-    dlclose(h);
-}
-#endif
 
 } // namespace

@@ -4,6 +4,7 @@
  * public header serves C hosts. */
 #define _GNU_SOURCE
 #include "ntsrch.h"
+#include "loader.h"
 
 #include <errno.h>
 #include <stdarg.h>
@@ -37,38 +38,9 @@
 
 enum { EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
-/* ---- Loading: the one platform-specific part. ---- */
+/* ---- Loading: the one platform-specific part (opening and closing in loader.h). ---- */
 
 #ifdef _WIN32
-static void *open_module(const char *path, char *why, size_t cap) {
-    /* A path makes the module's own dependencies resolve beside it first. A bare name is
-     * searched in the application's and the system's directories only: never the current
-     * directory, where anyone may have left a DLL of that name. */
-    int absolute = strchr(path, '\\') != NULL || strchr(path, '/') != NULL;
-    HMODULE h = LoadLibraryExA(
-        path, NULL, absolute ? LOAD_WITH_ALTERED_SEARCH_PATH : LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    if (h == NULL) {
-        DWORD code = GetLastError();
-        char text[512] = "";
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                 code, 0, text, sizeof text, NULL);
-        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
-            text[--n] = '\0';
-        snprintf(why, cap, "%s (error %lu)", text, (unsigned long)code);
-    }
-    return (void *)h;
-}
-
-static int find_symbol(void *h, const char *name, void *slot) {
-    FARPROC p = GetProcAddress((HMODULE)h, name);
-    memcpy(slot, &p, sizeof p);
-    return p != NULL;
-}
-
-static void close_module(void *h) {
-    FreeLibrary((HMODULE)h);
-}
-
 static int module_file_of(void *h, char *buf, size_t cap) {
     DWORD n = GetModuleFileNameA((HMODULE)h, buf, (DWORD)cap);
     return n > 0 && n < cap;
@@ -83,30 +55,6 @@ static int is_separator(char c) {
     return c == '\\' || c == '/';
 }
 #else
-static void *open_module(const char *path, char *why, size_t cap) {
-    void *h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (h == NULL) {
-        const char *err = dlerror();
-        size_t n = strlen(path);
-        if (err == NULL) err = "unknown error";
-        /* The attempt list names the path already. */
-        if (strncmp(err, path, n) == 0 && strncmp(err + n, ": ", 2) == 0) err += n + 2;
-        snprintf(why, cap, "%s", err);
-    }
-    return h;
-}
-
-static int find_symbol(void *h, const char *name, void *slot) {
-    void *p = dlsym(h, name);
-    /* ISO C has no conversion from object to function pointer; POSIX guarantees the bytes. */
-    memcpy(slot, &p, sizeof p);
-    return p != NULL;
-}
-
-static void close_module(void *h) {
-    dlclose(h);
-}
-
 #ifdef __APPLE__
 /* dyld has neither link maps nor /proc: ask which image holds one of the module's
  * functions, and dyld for the executable's path. */
@@ -185,16 +133,16 @@ static int try_module(struct module *m, const char *where, const char *path,
                       struct attempts *tried) {
     char why[1024];
     memset(m, 0, sizeof *m);
-    m->handle = open_module(path, why, sizeof why);
+    m->handle = loader_open(path, why, sizeof why);
     if (m->handle == NULL) {
         note_attempt(tried, where, path, why);
         return 0;
     }
     for (size_t i = 0; i < sizeof exports / sizeof exports[0]; ++i) {
-        if (!find_symbol(m->handle, exports[i].name, (char *)m + exports[i].offset)) {
+        if (!loader_sym(m->handle, exports[i].name, (char *)m + exports[i].offset)) {
             snprintf(why, sizeof why, "does not export %s", exports[i].name);
             note_attempt(tried, where, path, why);
-            close_module(m->handle);
+            loader_close(m->handle);
             return 0;
         }
     }
@@ -202,7 +150,7 @@ static int try_module(struct module *m, const char *where, const char *path,
     if (abi != NTSRCH_ABI_VERSION) {
         snprintf(why, sizeof why, "module ABI %d, this tool needs ABI %d", abi, NTSRCH_ABI_VERSION);
         note_attempt(tried, where, path, why);
-        close_module(m->handle);
+        loader_close(m->handle);
         return 0;
     }
     return 1;
@@ -610,7 +558,7 @@ static int run(const struct invocation *inv) {
     } else {
         rc = cmd_selftest(&m);
     }
-    close_module(m.handle);
+    loader_close(m.handle);
     return rc;
 }
 

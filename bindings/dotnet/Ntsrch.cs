@@ -17,6 +17,7 @@
 // was refused (NtsrchException, an ArgumentException); no message means memory ran out
 // (OutOfMemoryException). Any method may be called from any number of threads at once.
 using System;
+using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
 using System.Text;
 using System.Threading.Tasks;
@@ -137,7 +138,193 @@ namespace Ntsrch
             [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
         }
 
+        // ---- Finding the module. $NTSRCH_MODULE, when set, is the only place tried: it is
+        // loaded by path before the first call, and the imports, which name the file alone,
+        // then bind to it (the loader matches a loaded module by its file name or SONAME).
+        // Otherwise the imports find the module on the system library path. Each Native*
+        // loads first, then calls a Call* method that holds the imports: the runtime binds
+        // an import when it compiles the method holding it, so that must come after.
+
+        static readonly object LoadLock = new object();
+        static volatile bool loadTried;
+        static string loadError;
+
+        static void Load()
+        {
+            if (!loadTried)
+            {
+                lock (LoadLock)
+                {
+                    if (!loadTried)
+                    {
+                        loadError = LoadFromEnvironment();
+                        loadTried = true;
+                    }
+                }
+            }
+            if (loadError != null)
+                throw new DllNotFoundException(loadError);
+        }
+
+        static string LoadFromEnvironment()
+        {
+            string place = Environment.GetEnvironmentVariable("NTSRCH_MODULE");
+            if (string.IsNullOrEmpty(place))
+                return null;
+            string why = Truncated(place) ?? Open(place);
+            return why == null ? null : string.Format("could not load {0}; tried:\n  {1} ($NTSRCH_MODULE): {2}",
+                FileName, place, why);
+        }
+
+        static class Loader
+        {
+            [DllImport("libdl.so.2", EntryPoint = "dlopen")] internal static extern IntPtr DlopenElf(string path, int mode);
+            [DllImport("libdl.so.2", EntryPoint = "dlerror")] internal static extern IntPtr DlerrorElf();
+            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlopen")] internal static extern IntPtr DlopenMac(string path, int mode);
+            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlerror")] internal static extern IntPtr DlerrorMac();
+            [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)] internal static extern IntPtr LoadLibraryW(string path);
+        }
+
+        // Why the module at path does not load, or null once it is loaded.
+        static string Open(string path)
+        {
+            if (Host == Platform.Windows)
+                return Loader.LoadLibraryW(path) != IntPtr.Zero ? null
+                    : string.Format("LoadLibrary failed (error {0})", Marshal.GetLastWin32Error());
+            // RTLD_NOW | RTLD_GLOBAL
+            IntPtr h = Host == Platform.MacOS ? Loader.DlopenMac(path, 0x2 | 0x8) : Loader.DlopenElf(path, 0x2 | 0x100);
+            if (h != IntPtr.Zero)
+                return null;
+            IntPtr e = Host == Platform.MacOS ? Loader.DlerrorMac() : Loader.DlerrorElf();
+            return e == IntPtr.Zero ? "dlopen failed" : FromUtf8(e);
+        }
+
+        // A partly copied module kills the process inside the loader (SIGBUS) instead of
+        // failing, so its size is held against what its own headers name first.
+        static string Truncated(string path)
+        {
+            byte[] file;
+            try
+            {
+                // Headers sit in the first pages; a module larger than this is read in part.
+                using (var f = System.IO.File.OpenRead(path))
+                {
+                    long size = f.Length;
+                    file = new byte[(int)Math.Min(size, 1 << 20)];
+                    int got = 0, n;
+                    while (got < file.Length && (n = f.Read(file, got, file.Length - got)) > 0)
+                        got += n;
+                    long need = HeaderExtent(file, size);
+                    return need > size ? string.Format("truncated: {0} bytes, headers need {1}", size, need) : null;
+                }
+            }
+            catch (System.IO.IOException)
+            {
+                return null; // the loader says why
+            }
+            catch (UnauthorizedAccessException)
+            {
+                return null;
+            }
+        }
+
+        // The bytes the headers say the file holds (ELF program headers, PE sections, Mach-O
+        // segments), or 0 for a file in none of these forms. head: the file's first bytes.
+        static long HeaderExtent(byte[] head, long size)
+        {
+            long need = 0;
+            bool le = true;
+            Func<long, int, ulong> at = (off, n) =>
+            {
+                ulong v = 0;
+                for (int i = 0; i < n; i++)
+                    v |= (ulong)head[off + (le ? i : n - 1 - i)] << (8 * i);
+                return v;
+            };
+            Func<long, bool> grow = (n) => { need = Math.Max(need, n); return size >= n && n <= head.Length; };
+            if (head.Length < 8)
+                return 0;
+            if (head[0] == 0x7f && head[1] == (byte)'E' && head[2] == (byte)'L' && head[3] == (byte)'F')
+            {
+                bool wide = head[4] == 2;
+                le = head[5] == 1;
+                if (!grow(wide ? 64 : 52))
+                    return need;
+                long phoff = (long)at(wide ? 32 : 28, wide ? 8 : 4);
+                long entry = (long)at(wide ? 54 : 42, 2), count = (long)at(wide ? 56 : 44, 2);
+                if (!grow(phoff + entry * count))
+                    return need;
+                for (long i = 0; i < count; i++)
+                {
+                    long o = phoff + i * entry;
+                    grow((long)at(o + (wide ? 8 : 4), wide ? 8 : 4) + (long)at(o + (wide ? 32 : 16), wide ? 8 : 4));
+                }
+                return need;
+            }
+            if (head[0] == (byte)'M' && head[1] == (byte)'Z')
+            {
+                if (!grow(64))
+                    return need;
+                long pe = (long)at(0x3c, 4);
+                if (!grow(pe + 24))
+                    return need;
+                if (at(pe, 4) != 0x00004550)
+                    return 0;
+                long count = (long)at(pe + 6, 2), table = pe + 24 + (long)at(pe + 20, 2);
+                if (!grow(table + 40 * count))
+                    return need;
+                for (long i = 0; i < count; i++)
+                {
+                    long raw = (long)at(table + i * 40 + 16, 4);
+                    if (raw != 0)
+                        grow((long)at(table + i * 40 + 20, 4) + raw);
+                }
+                return need;
+            }
+            if (head[0] == 0xca && head[1] == 0xfe && head[2] == 0xba && head[3] == 0xbe)
+            {
+                le = false;
+                long count = (long)at(4, 4);
+                if (!grow(8 + 20 * count))
+                    return need;
+                for (long i = 0; i < count; i++)
+                    grow((long)at(8 + i * 20 + 8, 4) + (long)at(8 + i * 20 + 12, 4));
+                return need;
+            }
+            ulong magic = at(0, 4);
+            bool mwide = magic == 0xfeedfacf || magic == 0xcffaedfe;
+            if (!mwide && magic != 0xfeedface && magic != 0xcefaedfe)
+                return 0;
+            le = magic == 0xfeedfacf || magic == 0xfeedface;
+            long top = mwide ? 32 : 28;
+            if (!grow(top))
+                return need;
+            long ncmds = (long)at(16, 4), length = (long)at(20, 4);
+            if (!grow(top + length))
+                return need;
+            for (long i = 0, o = top; i < ncmds && o + 8 <= top + length; i++)
+            {
+                ulong cmd = at(o, 4);
+                long cmdsize = (long)at(o + 4, 4);
+                if (cmd == 0x19 && o + 56 <= top + length)
+                    grow((long)at(o + 40, 8) + (long)at(o + 48, 8));
+                else if (cmd == 0x1 && o + 40 <= top + length)
+                    grow((long)at(o + 32, 4) + (long)at(o + 36, 4));
+                if (cmdsize < 8)
+                    break;
+                o += cmdsize;
+            }
+            return need;
+        }
+
         static IntPtr NativeVersion()
+        {
+            Load();
+            return CallVersion();
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static IntPtr CallVersion()
         {
             return Host == Platform.Windows ? Windows.ntsrch_version()
                 : Host == Platform.MacOS ? MacOS.ntsrch_version() : Elf.ntsrch_version();
@@ -145,17 +332,38 @@ namespace Ntsrch
 
         static int NativeAbiVersion()
         {
+            Load();
+            return CallAbiVersion();
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static int CallAbiVersion()
+        {
             return Host == Platform.Windows ? Windows.ntsrch_abi_version()
                 : Host == Platform.MacOS ? MacOS.ntsrch_abi_version() : Elf.ntsrch_abi_version();
         }
 
         static IntPtr NativeLastError()
         {
+            Load();
+            return CallLastError();
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static IntPtr CallLastError()
+        {
             return Host == Platform.Windows ? Windows.ntsrch_last_error()
                 : Host == Platform.MacOS ? MacOS.ntsrch_last_error() : Elf.ntsrch_last_error();
         }
 
         static void NativeFree(IntPtr p)
+        {
+            Load();
+            CallFree(p);
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static void CallFree(IntPtr p)
         {
             if (Host == Platform.Windows) Windows.ntsrch_free(p);
             else if (Host == Platform.MacOS) MacOS.ntsrch_free(p);
@@ -164,12 +372,26 @@ namespace Ntsrch
 
         static int NativeSelfTest()
         {
+            Load();
+            return CallSelfTest();
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static int CallSelfTest()
+        {
             return Host == Platform.Windows ? Windows.ntsrch_selftest()
                 : Host == Platform.MacOS ? MacOS.ntsrch_selftest() : Elf.ntsrch_selftest();
         }
 
         // The producing calls take NUL-terminated buffers (null: C's NULL), made by Terminated.
-        static unsafe IntPtr NativeUrl(byte[] baseUrl, byte[] query)
+        static IntPtr NativeUrl(byte[] baseUrl, byte[] query)
+        {
+            Load();
+            return CallUrl(baseUrl, query);
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static unsafe IntPtr CallUrl(byte[] baseUrl, byte[] query)
         {
             fixed (byte* b = baseUrl)
             fixed (byte* q = query)
@@ -180,7 +402,15 @@ namespace Ntsrch
             }
         }
 
-        static unsafe IntPtr NativeFilter(byte[] tracks, byte[] query, bool downloadedOnly,
+        static IntPtr NativeFilter(byte[] tracks, byte[] query, bool downloadedOnly,
+            byte[] downloaded, SortMode sort)
+        {
+            Load();
+            return CallFilter(tracks, query, downloadedOnly, downloaded, sort);
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static unsafe IntPtr CallFilter(byte[] tracks, byte[] query, bool downloadedOnly,
             byte[] downloaded, SortMode sort)
         {
             int only = downloadedOnly ? 1 : 0;
@@ -197,7 +427,14 @@ namespace Ntsrch
         static readonly byte[] EmptyText = { 0 };
 
         // The normalize call reads exactly the given bytes: no terminator and so no copy.
-        static unsafe IntPtr NativeNormalize(ReadOnlySpan<byte> json, bool isNull)
+        static IntPtr NativeNormalize(ReadOnlySpan<byte> json, bool isNull)
+        {
+            Load();
+            return CallNormalize(json, isNull);
+        }
+
+        [MethodImpl(MethodImplOptions.NoInlining)]
+        static unsafe IntPtr CallNormalize(ReadOnlySpan<byte> json, bool isNull)
         {
             // Length 0 makes the module read up to a NUL: give the empty text one.
             ReadOnlySpan<byte> text = json.Length == 0 ? new ReadOnlySpan<byte>(EmptyText) : json;
@@ -519,12 +756,40 @@ namespace Ntsrch
 
         // ---- Input rules, checked before any call.
 
+        static readonly UTF8Encoding StrictUtf8 = new UTF8Encoding(false, true);
+
         static void CheckText(string s, string parameter)
         {
+            CheckWellFormed(s, parameter);
             int nul = s == null ? -1 : s.IndexOf('\0');
             if (nul >= 0)
                 throw new ArgumentException(string.Format("{0}: embedded NUL at byte {1}", parameter,
                     Encoding.UTF8.GetByteCount(s.Substring(0, nul))), parameter);
+        }
+
+        // UTF-8 cannot carry a lone surrogate: encoding would put U+FFFD in its place.
+        // The offset counts characters (code points), as every binding does.
+        static void CheckWellFormed(string s, string parameter)
+        {
+            if (s == null)
+                return;
+            try
+            {
+                StrictUtf8.GetByteCount(s);
+                return;
+            }
+            catch (EncoderFallbackException)
+            {
+            }
+            int characters = 0;
+            for (int i = 0; i < s.Length; i++, characters++)
+            {
+                if (char.IsHighSurrogate(s[i]) && i + 1 < s.Length && char.IsLowSurrogate(s[i + 1]))
+                    i++;
+                else if (char.IsSurrogate(s[i]))
+                    throw new ArgumentException(string.Format("{0}: not encodable as UTF-8 at character {1}",
+                        parameter, characters), parameter);
+            }
         }
 
         static void CheckBytes(ReadOnlySpan<byte> s, string parameter, bool mustBeUtf8)

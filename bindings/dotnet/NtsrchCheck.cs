@@ -60,6 +60,19 @@ static class NtsrchCheck
 
     static int Main(string[] args)
     {
+        // The child of module_lookup: what loading the module from this environment gives.
+        if (args.Length == 1 && args[0] == "--load-report")
+        {
+            try
+            {
+                Console.WriteLine("loaded " + Module.Version);
+            }
+            catch (DllNotFoundException e)
+            {
+                Console.WriteLine("not loaded: " + e.Message);
+            }
+            return 0;
+        }
         if (args.Length != 1)
         {
             Console.Error.WriteLine("usage: ntsrch-check.exe bindings/contract/cases.json");
@@ -111,7 +124,70 @@ static class NtsrchCheck
             System.Runtime.InteropServices.RuntimeInformation.IsOSPlatform(System.Runtime.InteropServices.OSPlatform.Linux)
                 ? "nortavel-nortaveltune-search-client.so" : Module.FileName, Module.FileName));
         AsyncVariants();
+        ModuleLookup();
         return failures == 0 ? 0 : 1;
+    }
+
+    // $NTSRCH_MODULE alone decides, in a child process each: the runtime binds the module
+    // once per process. [what the variable names, with the system path kept, start of the
+    // child's line]
+    static void ModuleLookup()
+    {
+        string loaded = null;
+        if (System.IO.File.Exists("/proc/self/maps"))
+            foreach (string line in System.IO.File.ReadAllLines("/proc/self/maps"))
+                if (line.EndsWith("/" + Module.FileName))
+                    loaded = line.Substring(line.IndexOf('/'));
+        if (loaded == null)
+        {
+            Console.WriteLine("skip dotnet.module_lookup: no /proc/self/maps to find the module file in");
+            return;
+        }
+        string dir = System.IO.Path.Combine(System.IO.Path.GetTempPath(), "ntsrch-dotnet-" + Guid.NewGuid().ToString("N"));
+        System.IO.Directory.CreateDirectory(dir);
+        try
+        {
+            byte[] whole = System.IO.File.ReadAllBytes(loaded);
+            string cut = System.IO.Path.Combine(dir, "cut", Module.FileName);
+            string copy = System.IO.Path.Combine(dir, "whole", Module.FileName);
+            System.IO.Directory.CreateDirectory(System.IO.Path.GetDirectoryName(cut));
+            System.IO.Directory.CreateDirectory(System.IO.Path.GetDirectoryName(copy));
+            System.IO.File.WriteAllBytes(cut, whole.Take(5000).ToArray());
+            System.IO.File.WriteAllBytes(copy, whole);
+            string missing = System.IO.Path.Combine(dir, "none", Module.FileName);
+            var rows = new[]
+            {
+                Tuple.Create("truncated", cut, true, "not loaded: could not load " + Module.FileName + "; tried:\n  "
+                    + cut + " ($NTSRCH_MODULE): truncated: 5000 bytes, headers need "),
+                Tuple.Create("missing_no_fallback", missing, true, "not loaded: could not load " + Module.FileName
+                    + "; tried:\n  " + missing + " ($NTSRCH_MODULE): "),
+                Tuple.Create("whole_copy_alone", copy, false, "loaded 1.0.0"),
+            };
+            foreach (var r in rows)
+            {
+                var row = r;
+                Check("module_lookup." + row.Item1, () =>
+                {
+                    var start = new System.Diagnostics.ProcessStartInfo(
+                        System.Diagnostics.Process.GetCurrentProcess().MainModule.FileName,
+                        "\"" + System.Reflection.Assembly.GetEntryAssembly().Location + "\" --load-report")
+                    { UseShellExecute = false, RedirectStandardOutput = true };
+                    start.EnvironmentVariables["NTSRCH_MODULE"] = row.Item2;
+                    if (!row.Item3)
+                        start.EnvironmentVariables.Remove("LD_LIBRARY_PATH");
+                    using (var child = System.Diagnostics.Process.Start(start))
+                    {
+                        string output = child.StandardOutput.ReadToEnd();
+                        child.WaitForExit();
+                        return output.StartsWith(row.Item4) ? null : "got <" + output.TrimEnd() + ">, want <" + row.Item4 + "...>";
+                    }
+                });
+            }
+        }
+        finally
+        {
+            System.IO.Directory.Delete(dir, true);
+        }
     }
 
     static byte[] Utf8(string s)

@@ -9,11 +9,11 @@
 //   lib.buildSearchUrl('night skies');
 //   await lib.filterAndSortTracksAsync(tracks, { sort: ntsrch.SortMode.TITLE_ASC, output: 'bytes' });
 //
-// Finding the module: an explicit path or prefix is the only place tried. Otherwise the
-// Library tries, in order, the file named by $NTSRCH_MODULE, the prebuild in this package
+// Finding the module: an explicit path or prefix, else the file named by $NTSRCH_MODULE, is
+// the only place tried. Otherwise the Library tries the prebuild in this package
 // (prebuilds/<platform>-<arch>/), then the system library path by file name. A place that
-// does not load, lacks one of the eight exports or has another ABI is passed over with its
-// reason; when none works, ModuleLoadError lists every place and reason.
+// is cut short, does not load, lacks one of the eight exports or has another ABI is passed
+// over with its reason; when none works, ModuleLoadError lists every place and reason.
 //
 // Inputs go in as bytes (rules.js checks and encodes them), results come back as raw
 // pointers: their length is found with strlen, the text is decoded or copied once from
@@ -63,28 +63,125 @@ function loadKoffi() {
     return koffi;
 }
 
-// The C library's strlen, to measure results without decoding them; null if not found.
-let strlen;
-function loadStrlen() {
-    if (strlen !== undefined) return strlen;
+// The C library's strlen and memcpy: results are measured and copied out with them.
+// koffi.view() would save the copy, but each view keeps about 230 bytes that are never
+// given back, and it throws from inside koffi while a worker is being terminated, which
+// aborts the process.
+let libc;
+function loadLibc() {
+    if (libc) return libc;
     const names = process.platform === 'win32' ? ['ucrtbase.dll', 'msvcrt.dll'] : [null, process.platform === 'darwin' ? 'libSystem.B.dylib' : 'libc.so.6'];
-    strlen = null;
     for (const name of names) {
         try {
-            strlen = koffi.load(name).func('size_t strlen(const void *s)');
-            break;
+            const h = koffi.load(name);
+            libc = { strlen: h.func('size_t strlen(const void *s)'), memcpy: h.func('void *memcpy(void *dst, const void *src, size_t n)') };
+            return libc;
         } catch {
             // next name
         }
     }
-    return strlen;
+    throw new Error(`the C library's strlen and memcpy are not found in ${names.map((n) => n || 'the process').join(', ')}`);
 }
 
+// $NTSRCH_MODULE, when set, is the one place tried, as an explicit path is.
 function candidates() {
-    const list = [];
-    if (process.env.NTSRCH_MODULE) list.push({ file: process.env.NTSRCH_MODULE, how: '$NTSRCH_MODULE' });
-    list.push({ file: lookup.bundled, how: 'bundled' }, { file: lookup.system, how: 'system library path' });
-    return list;
+    if (process.env.NTSRCH_MODULE) return [{ file: process.env.NTSRCH_MODULE, how: '$NTSRCH_MODULE' }];
+    return [{ file: lookup.bundled, how: 'bundled' }, { file: lookup.system, how: 'system library path' }];
+}
+
+// The bytes a module file's own headers say it holds (ELF program headers, PE sections,
+// Mach-O segments), or 0 for a file in none of these forms. A partly copied module kills
+// the process inside dlopen (SIGBUS) rather than failing, so it is measured first.
+function headerExtent(fd, size) {
+    const read = (off, n) => {
+        const b = Buffer.alloc(n);
+        return off + n <= size && fs.readSync(fd, b, 0, n, off) === n ? b : null;
+    };
+    const head = read(0, Math.min(size, 64));
+    if (!head || head.length < 8) return 0;
+    let need = 0;
+    const grow = (n) => { need = Math.max(need, n); return size >= n; };
+    if (head.readUInt32BE(0) === 0x7f454c46) {
+        const wide = head[4] === 2;
+        const le = head[5] === 1;
+        const u16 = (b, o) => (le ? b.readUInt16LE(o) : b.readUInt16BE(o));
+        const u32 = (b, o) => (le ? b.readUInt32LE(o) : b.readUInt32BE(o));
+        const word = (b, o) => (wide ? Number(le ? b.readBigUInt64LE(o) : b.readBigUInt64BE(o)) : u32(b, o));
+        if (!grow(wide ? 64 : 52)) return need;
+        const phoff = word(head, wide ? 32 : 28);
+        const entry = u16(head, wide ? 54 : 42);
+        const count = u16(head, wide ? 56 : 44);
+        if (!grow(phoff + entry * count)) return need;
+        const table = read(phoff, entry * count);
+        for (let i = 0; i < count; i++) {
+            const o = i * entry;
+            grow(word(table, o + (wide ? 8 : 4)) + word(table, o + (wide ? 32 : 16)));
+        }
+        return need;
+    }
+    if (head.readUInt16BE(0) === 0x4d5a) {
+        if (!grow(64)) return need;
+        const pe = head.readUInt32LE(0x3c);
+        const coff = read(pe, 24);
+        if (!coff) {
+            grow(pe + 24);
+            return need;
+        }
+        if (coff.readUInt32BE(0) !== 0x50450000) return 0;
+        const count = coff.readUInt16LE(6);
+        const table = pe + 24 + coff.readUInt16LE(20);
+        if (!grow(table + 40 * count)) return need;
+        const sections = read(table, 40 * count);
+        for (let i = 0; i < count; i++) {
+            const raw = sections.readUInt32LE(i * 40 + 16);
+            if (raw) grow(sections.readUInt32LE(i * 40 + 20) + raw);
+        }
+        return need;
+    }
+    if (head.readUInt32BE(0) === 0xcafebabe) {
+        const count = head.readUInt32BE(4);
+        if (!grow(8 + 20 * count)) return need;
+        const archs = read(8, 20 * count);
+        for (let i = 0; i < count; i++) grow(archs.readUInt32BE(i * 20 + 8) + archs.readUInt32BE(i * 20 + 12));
+        return need;
+    }
+    const magic = head.readUInt32LE(0);
+    const wide = magic === 0xfeedfacf || magic === 0xcffaedfe;
+    if (!wide && magic !== 0xfeedface && magic !== 0xcefaedfe) return 0;
+    const le = magic === 0xfeedfacf || magic === 0xfeedface;
+    const u32 = (b, o) => (le ? b.readUInt32LE(o) : b.readUInt32BE(o));
+    const u64 = (b, o) => Number(le ? b.readBigUInt64LE(o) : b.readBigUInt64BE(o));
+    const top = wide ? 32 : 28;
+    if (!grow(top)) return need;
+    const count = u32(head, 16);
+    if (!grow(top + u32(head, 20))) return need;
+    const cmds = read(top, u32(head, 20));
+    for (let i = 0, o = 0; i < count && o + 8 <= cmds.length; i++) {
+        const cmd = u32(cmds, o);
+        const len = u32(cmds, o + 4);
+        if (cmd === 0x19 && o + 56 <= cmds.length) grow(u64(cmds, o + 40) + u64(cmds, o + 48));
+        if (cmd === 0x1 && o + 40 <= cmds.length) grow(u32(cmds, o + 32) + u32(cmds, o + 36));
+        if (len < 8) break;
+        o += len;
+    }
+    return need;
+}
+
+// Why the file at place would crash the loader, or null. Bare names are the system's.
+function truncated(place) {
+    let fd;
+    try {
+        fd = fs.openSync(place, 'r');
+    } catch {
+        return null; // the loader says why
+    }
+    try {
+        const { size } = fs.fstatSync(fd);
+        const need = headerExtent(fd, size);
+        return need > size ? `truncated: ${size} bytes, headers need ${need}` : null;
+    } finally {
+        fs.closeSync(fd);
+    }
 }
 
 function findInPrefix(prefix) {
@@ -101,6 +198,8 @@ function findInPrefix(prefix) {
 
 // Inputs up to this size reuse a Library's encode buffer (sync calls).
 const SCRATCH_MAX = 256 * 1024 * 1024;
+// Results up to this size are copied out through a Library's result buffer.
+const RESULT_MAX = 16 * 1024 * 1024;
 // Empty bytes given with their length still need a valid pointer.
 const EMPTY = new Uint8Array(1);
 
@@ -114,17 +213,19 @@ class Library {
         // Sync calls encode the big JSON input into one buffer kept for the next call: a
         // fresh one costs a page fault per 4 KiB, about as much as the copy itself.
         this._scratch = null;
-        this._sync = {
-            big: (n) => {
-                if (n > SCRATCH_MAX) return Buffer.allocUnsafe(n);
-                if (!this._scratch || this._scratch.length < n) {
-                    this._scratch = null;
-                    this._scratch = Buffer.allocUnsafeSlow(Math.min(SCRATCH_MAX, Math.max(n + (n >> 3), 65536)));
-                }
-                return this._scratch.subarray(0, n);
-            },
+        const big = (n) => {
+            if (n > SCRATCH_MAX) return Buffer.allocUnsafe(n);
+            if (!this._scratch || this._scratch.length < n) {
+                this._scratch = null;
+                this._scratch = Buffer.allocUnsafeSlow(Math.min(SCRATCH_MAX, Math.max(n + (n >> 3), 65536)));
+            }
+            return this._scratch.subarray(0, n);
         };
+        // Made once: an object spread per call grows RSS that V8 does not hand back.
+        this._sync = { text: { terminate: true }, utf8: { terminate: true, utf8: true }, big: { alloc: big, terminate: true }, span: { alloc: big } };
         this._next = 0;
+        // Results read as text are copied here first, then decoded.
+        this._result = Buffer.allocUnsafeSlow(4096);
         loadKoffi();
         if (prefix || file) {
             const place = prefix ? findInPrefix(prefix) : file;
@@ -156,6 +257,8 @@ class Library {
     }
 
     _load(file) {
+        const cut = truncated(file);
+        if (cut) throw new Error(cut);
         let handle;
         try {
             handle = koffi.load(file);
@@ -184,7 +287,7 @@ class Library {
         this.path = file;
         this._lib = handle;
         this._fn = fn;
-        this._strlen = loadStrlen();
+        this._libc = loadLibc();
     }
 
     provides(name) {
@@ -216,13 +319,23 @@ class Library {
             throw message ? new NtsrchError(name, message) : new NtsrchMemoryError(name);
         }
         try {
-            let len;
-            if (this._strlen) len = Number(this._strlen(ptr));
-            else len = Buffer.byteLength(koffi.decode(ptr, 'char', -1));
-            const src = len ? new Uint8Array(koffi.view(ptr, len)) : EMPTY.subarray(0, 0);
-            if (output !== 'bytes' && !fresh) return rules.finish(src, output);
+            const len = Number(this._libc.strlen(ptr));
+            if (output !== 'bytes' && !fresh) {
+                // Decoding copies again, so the buffer is free for the next call.
+                if (this._result.length < len) {
+                    const room = Math.max(len, this._result.length * 2);
+                    if (room > RESULT_MAX) {
+                        const once = Buffer.allocUnsafe(len);
+                        this._libc.memcpy(once, ptr, len);
+                        return rules.finish(once, output);
+                    }
+                    this._result = Buffer.allocUnsafeSlow(room);
+                }
+                this._libc.memcpy(this._result, ptr, len);
+                return rules.finish(this._result.subarray(0, len), output);
+            }
             const out = fresh ? Buffer.allocUnsafeSlow(len) : Buffer.allocUnsafe(len);
-            out.set(src);
+            if (len) this._libc.memcpy(out, ptr, len);
             return out;
         } finally {
             this._fn.ntsrch_free(ptr);
@@ -231,8 +344,9 @@ class Library {
 
     _url(query, baseUrl, options, how) {
         const output = rules.outputOf(rules.options(options, ['output']), false);
-        const q = rules.text(query, 'query', { ...how, terminate: true });
-        const b = rules.text(baseUrl, 'baseUrl', { ...how, terminate: true, utf8: output === 'string' });
+        // The C signature's order (base first), so that the first bad argument is the one refused.
+        const b = rules.text(baseUrl, 'baseUrl', output === 'string' ? how.utf8 : how.text);
+        const q = rules.text(query, 'query', how.text);
         return { name: 'ntsrch_build_search_url', args: [b, q], output };
     }
 
@@ -240,10 +354,10 @@ class Library {
         const opts = rules.options(options, ['query', 'downloadedOnly', 'downloaded', 'sort', 'output', 'parse']);
         const output = rules.outputOf(opts, true);
         // The C signature's order, so that the first bad argument is the one refused.
-        const t = rules.json(tracks, 'tracks', { ...how, alloc: how.big || how.alloc, terminate: true });
-        const q = rules.text(opts.query, 'query', { ...how, terminate: true });
+        const t = rules.json(tracks, 'tracks', how.big);
+        const q = rules.text(opts.query, 'query', how.text);
         const only = rules.flag(opts.downloadedOnly, 'downloadedOnly') ? 1 : 0;
-        const d = rules.json(opts.downloaded, 'downloaded', { ...how, terminate: true });
+        const d = rules.json(opts.downloaded, 'downloaded', how.text);
         const sort = rules.sortMode(opts.sort);
         return { name: 'ntsrch_filter_and_sort_tracks_json', args: [t, q, only, d, sort], output };
     }
@@ -251,13 +365,13 @@ class Library {
     _normalize(unified, options, how) {
         const output = rules.outputOf(rules.options(options, ['output', 'parse']), true);
         // Passed with its length: bytes are lent as they are, strings need no NUL.
-        const u = rules.json(unified, 'unified', { ...how, alloc: how.big || how.alloc });
+        const u = rules.json(unified, 'unified', how.span);
         const args = u === null ? [null, 0] : u.length ? [u, u.length] : [EMPTY, 0];
         return { name: 'ntsrch_normalize_unified_results_json', args, output };
     }
 
     buildSearchUrl(query, baseUrl = null, options = undefined) {
-        return this._run(this._url(query, baseUrl, options, {}));
+        return this._run(this._url(query, baseUrl, options, this._sync));
     }
 
     filterAndSortTracks(tracks, options = undefined) {
@@ -304,7 +418,12 @@ class Library {
         const { Worker } = require('node:worker_threads');
         const worker = new Worker(path.join(__dirname, 'worker.js'), { workerData: { path: this.path } });
         worker.unref();
-        worker.on('message', (msg) => this._settle(msg));
+        // Terminating a worker while koffi registers itself there aborts the process
+        // (koffi throws into a stopping thread), so close() waits for this first.
+        let started;
+        worker.started = new Promise((resolve) => { started = resolve; });
+        worker.on('message', (msg) => (msg === 'started' ? started() : this._settle(msg)));
+        worker.once('exit', () => started());
         // A worker that close() already let go of has no calls left to fail.
         const stopped = (err) => {
             if (this._worker !== worker) return;
@@ -346,25 +465,31 @@ class Library {
     // Stops the worker thread; pending async calls are rejected. The Library stays usable.
     async close() {
         this._scratch = null;
+        this._result = Buffer.allocUnsafeSlow(4096);
         const worker = this._worker;
         if (!worker) return;
         this._worker = null;
         this._failAll(new Error('Library closed'));
+        await worker.started;
         await worker.terminate();
     }
 }
 
 // Async inputs get their own ArrayBuffers, moved to the worker rather than copied again.
-const ASYNC = { alloc: (n) => Buffer.allocUnsafeSlow(n), copy: true };
+const ASYNC = (() => {
+    const alloc = (n) => Buffer.allocUnsafeSlow(n);
+    const text = { alloc, copy: true, terminate: true };
+    return { text, utf8: { ...text, utf8: true }, big: text, span: { alloc, copy: true } };
+})();
 
 // The native Library where the lookup finds a module, else the package's WebAssembly build
-// (wasm/, ESM: hence a Promise), which has the same calls. Given options, only that native
-// module is tried.
+// (wasm/, ESM: hence a Promise), which has the same calls. Given options or
+// $NTSRCH_MODULE, only that native module is tried.
 async function load(options = undefined) {
     try {
         return new Library(options);
     } catch (err) {
-        if (options !== undefined || !(err instanceof ModuleLoadError)) throw err;
+        if (options !== undefined || process.env.NTSRCH_MODULE || !(err instanceof ModuleLoadError)) throw err;
         const place = path.join(__dirname, 'wasm', 'ntsrch-wasm.mjs');
         try {
             const wasm = await import(require('node:url').pathToFileURL(place).href);

@@ -4,7 +4,9 @@
 // No FFI here: the native (koffi) binding and the WebAssembly binding both use it, so it
 // relies on TextEncoder/TextDecoder and Uint8Array, and on Buffer only when it exists.
 //
-// Interface (all throw TypeError/RangeError naming the parameter, before any call):
+// Interface (all throw TypeError/RangeError naming the parameter, before any call; a NUL,
+// a lone surrogate, a detached ArrayBuffer or a value nested past the stack is a TypeError
+// with code ERR_INVALID_ARG_VALUE):
 //   options(value, keys)            -> a plain options object ({} for undefined)
 //   outputOf(opts, json)            -> 'string' | 'bytes' | 'value' (json: false refuses 'value')
 //   text(value, name, how)          -> null | Uint8Array holding UTF-8 text
@@ -101,12 +103,46 @@ function outputOf(opts, json) {
     return parse ? 'value' : output || 'string';
 }
 
-// A Uint8Array over the bytes of any ArrayBufferView or ArrayBuffer; undefined for others.
+// A detached ArrayBuffer (moved to another thread, or transferred) throws when viewed.
+function detached(buffer) {
+    if (typeof buffer.detached === 'boolean') return buffer.detached;
+    try {
+        new Uint8Array(buffer); // eslint-disable-line no-new
+        return false;
+    } catch {
+        return true;
+    }
+}
+
+// A Uint8Array over the bytes of any ArrayBufferView or ArrayBuffer; undefined for others;
+// null when its ArrayBuffer is detached.
 function bytesOf(value) {
-    if (value instanceof Uint8Array) return value;
-    if (ArrayBuffer.isView(value)) return new Uint8Array(value.buffer, value.byteOffset, value.byteLength);
-    if (value instanceof ArrayBuffer) return new Uint8Array(value);
+    if (ArrayBuffer.isView(value)) {
+        // A DataView over a detached buffer throws on byteLength itself.
+        if (detached(value.buffer)) return null;
+        return value instanceof Uint8Array ? value : new Uint8Array(value.buffer, value.byteOffset, value.byteLength);
+    }
+    if (value instanceof ArrayBuffer) return detached(value) ? null : new Uint8Array(value);
     return undefined;
+}
+
+// The first lone surrogate in s as a count of code points before it, or -1. UTF-8 cannot
+// carry one: encoding would put U+FFFD in its place without a word.
+const LONE = /[\uD800-\uDFFF]/u;
+function loneSurrogate(s) {
+    if (typeof s.isWellFormed === 'function' ? s.isWellFormed() : !LONE.test(s)) return -1;
+    const at = LONE.exec(s).index;
+    let n = 0;
+    for (let i = 0; i < at; i++, n++) {
+        const c = s.charCodeAt(i);
+        if (c >= 0xd800 && c <= 0xdbff) i++; // a pair: every surrogate before at has its mate
+    }
+    return n;
+}
+
+function checkWellFormed(s, name) {
+    const at = loneSurrogate(s);
+    if (at >= 0) throw valueError(name, `not encodable as UTF-8 at character ${at}`);
 }
 
 function asBuffer(u8) {
@@ -168,6 +204,7 @@ function text(value, name, how = {}) {
         return null;
     }
     if (typeof value === 'string') {
+        checkWellFormed(value, name);
         const out = encodeString(value, alloc, terminate);
         checkNul(out, out.length - (terminate ? 1 : 0), name);
         return out;
@@ -176,6 +213,7 @@ function text(value, name, how = {}) {
     if (bytes === undefined) {
         throw typeError(name, `must be a string, bytes (Buffer, ArrayBufferView, ArrayBuffer) or null, not ${describe(value)}`);
     }
+    if (bytes === null) throw valueError(name, 'its ArrayBuffer is detached');
     checkNul(bytes, bytes.length, name);
     if (utf8) {
         try {
@@ -199,6 +237,8 @@ function checkPlain(value, name) {
     const walk = (v) => {
         switch (typeof v) {
         case 'string':
+            checkWellFormed(v, where());
+            return;
         case 'boolean':
             return;
         case 'number':
@@ -227,6 +267,7 @@ function checkPlain(value, name) {
         } else {
             if (Object.getOwnPropertySymbols(v).length) throw typeError(where(), 'symbol keys are not JSON');
             for (const key of Object.keys(v)) {
+                if (loneSurrogate(key) >= 0) throw valueError(where(), `key ${JSON.stringify(key)} not encodable as UTF-8 at character ${loneSurrogate(key)}`);
                 path.push(key);
                 walk(v[key]);
                 path.pop();
@@ -237,12 +278,24 @@ function checkPlain(value, name) {
     walk(value);
 }
 
+// V8 says RangeError, SpiderMonkey InternalError.
+function stackOverflow(err) {
+    return (err instanceof RangeError && /call stack/i.test(err.message)) || (err instanceof Error && err.name === 'InternalError');
+}
+
 function json(value, name, how = {}) {
     if (value !== null && typeof value === 'object' && (Array.isArray(value) || isPlainObject(value))) {
-        checkPlain(value, name);
-        return text(JSON.stringify(value), name, how);
+        let s;
+        try {
+            checkPlain(value, name);
+            s = JSON.stringify(value);
+        } catch (err) {
+            if (stackOverflow(err)) throw valueError(name, 'nested too deeply');
+            throw err;
+        }
+        return text(s, name, how);
     }
-    if (value === null || value === undefined || typeof value === 'string' || bytesOf(value) !== undefined) return text(value, name, how);
+    if (value === null || value === undefined || typeof value === 'string' || ArrayBuffer.isView(value) || value instanceof ArrayBuffer) return text(value, name, how);
     throw typeError(name, `must be JSON text, bytes, an array, a plain object or null, not ${describe(value)}`);
 }
 

@@ -12,6 +12,7 @@ try {
 } catch (err) {
     loadError = err;
 }
+parentPort.postMessage('started');
 
 function describe(err) {
     if (err instanceof NtsrchMemoryError) return { kind: 'memory', fn: err.function };

@@ -9,7 +9,9 @@ import ctypes.util
 import json
 import math
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -86,8 +88,9 @@ class Loading(unittest.TestCase):
         cases = [
             # (NTSRCH_MODULE, bundled copy, system name, expected path or None: all fail)
             (real, missing, no_system, real),
-            (missing, real, no_system, real),
+            (missing, real, real, None),  # when set, the one place tried
             (None, real, no_system, real),
+            (None, missing, real, real),
             (missing, missing, no_system, None),
             (None, missing, no_system, None),
         ]
@@ -104,7 +107,7 @@ class Loading(unittest.TestCase):
                     continue
                 with self.assertRaises(ntsrch.ModuleLoadError) as cm:
                     ntsrch.Library()
-                want = ([f"{env} ($NTSRCH_MODULE)"] if env else []) + \
+                want = [f"{env} ($NTSRCH_MODULE)"] if env else \
                     [f"{bundled} (bundled)", f"{system} (system library path)"]
                 self.assertEqual([place for place, _ in cm.exception.tried], want)
                 for place, reason in cm.exception.tried:
@@ -134,22 +137,128 @@ class Loading(unittest.TestCase):
             for place, reason in rows:
                 if place is None:
                     continue  # no other library to load on this system
+                # Passed over as the bundled copy, or as $NTSRCH_MODULE's one place.
+                environ = {k: v for k, v in os.environ.items() if k != "NTSRCH_MODULE"}
                 with self.subTest(place=place), \
-                        mock.patch.dict(os.environ, {"NTSRCH_MODULE": place}), \
-                        mock.patch.object(ntsrch, "BUNDLED_MODULE", real):
-                    self.assertEqual(ntsrch.Library().path, real)
-                    with mock.patch.object(ntsrch, "BUNDLED_MODULE", place + ".none"), \
-                            mock.patch.object(ntsrch, "MODULE_FILE", "ntsrch-no-such.so"):
-                        with self.assertRaises(ntsrch.ModuleLoadError) as everywhere:
+                        mock.patch.dict(os.environ, environ, clear=True), \
+                        mock.patch.object(ntsrch, "BUNDLED_MODULE", place), \
+                        mock.patch.object(ntsrch, "MODULE_FILE", real):
+                    if os.path.isfile(place):
+                        self.assertEqual(ntsrch.Library().path, real)
+                    with mock.patch.dict(os.environ, {"NTSRCH_MODULE": place}):
+                        with self.assertRaises(ntsrch.ModuleLoadError) as alone:
                             ntsrch.Library()
-                    self.assertTrue(everywhere.exception.tried[0][1].startswith(reason),
-                                    everywhere.exception.tried)
+                    self.assertEqual([p for p, _ in alone.exception.tried],
+                                     [f"{place} ($NTSRCH_MODULE)"])
+                    self.assertTrue(alone.exception.tried[0][1].startswith(reason),
+                                    alone.exception.tried)
                     with self.assertRaises(ntsrch.ModuleLoadError) as explicit:
                         ntsrch.Library(path=place)
                     self.assertEqual(len(explicit.exception.tried), 1)
                     self.assertEqual(explicit.exception.tried[0][0], place)
                     self.assertTrue(explicit.exception.tried[0][1].startswith(reason))
                     self.assertIn(reason, str(explicit.exception))
+
+    def test_a_truncated_module_is_passed_over_never_loaded(self):
+        real = loaded_file()
+        with open(real, "rb") as f:
+            whole = f.read()
+        # (bytes kept, what the headers need; None: more than kept)
+        rows = [(whole[:n], n, None) for n in (100, 1000, 5000, 200000) if n < len(whole)]
+        rows += [(pe_headers(), 600, 4096), (pe_headers()[:100], 100, 184),
+                 (macho_headers(), 300, 12288), (macho_headers()[:20], 20, 32)]
+        with tempfile.TemporaryDirectory() as tmp:
+            file = os.path.join(tmp, ntsrch.MODULE_FILE)
+            for data, n, need in rows:
+                with open(file, "wb") as f:
+                    f.write(data)
+                for how in ("path", "env"):
+                    with self.subTest(n=n, how=how), \
+                            mock.patch.dict(os.environ, {"NTSRCH_MODULE": file}), \
+                            self.assertRaises(ntsrch.ModuleLoadError) as cm:
+                        ntsrch.Library(path=file) if how == "path" else ntsrch.Library()
+                    reason = cm.exception.tried[0][1]
+                    got = re.fullmatch(r"truncated: (\d+) bytes, headers need (\d+)", reason)
+                    self.assertTrue(got, reason)
+                    self.assertEqual(int(got[1]), n)
+                    if need is None:
+                        self.assertGreater(int(got[2]), n)
+                    else:
+                        self.assertEqual(int(got[2]), need)
+            with open(file, "wb") as f:
+                f.write(whole)
+            self.assertEqual(ntsrch.Library(path=file).abi_version(), ntsrch.ABI_VERSION)
+
+
+def pe_headers():
+    """A PE file's headers alone: two sections, the second ending at 4096."""
+    b = bytearray(600)
+    b[0:2] = b"MZ"
+    struct.pack_into("<I", b, 0x3C, 64)
+    b[64:68] = b"PE\0\0"
+    struct.pack_into("<HH", b, 64 + 6, 2, 0)
+    struct.pack_into("<H", b, 64 + 20, 16)
+    for i, (ptr, size) in enumerate([(512, 512), (1024, 3072)]):
+        struct.pack_into("<II", b, 64 + 24 + 16 + i * 40 + 16, size, ptr)
+    return bytes(b)
+
+
+def macho_headers():
+    """A 64-bit Mach-O file's headers alone: one segment ending at 12288."""
+    b = bytearray(300)
+    struct.pack_into("<I", b, 0, 0xFEEDFACF)
+    struct.pack_into("<II", b, 16, 2, 72 + 16)
+    struct.pack_into("<II", b, 32, 0x19, 72)
+    struct.pack_into("<QQ", b, 32 + 40, 4096, 8192)
+    struct.pack_into("<II", b, 32 + 72, 0x2, 16)
+    return bytes(b)
+
+
+def nested(depth, leaf=None):
+    value = [] if leaf is None else leaf
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+class HostValues(unittest.TestCase):
+    """Python values no case-table row carries, each refused before any call, naming the
+    parameter and the path."""
+
+    def test_refused(self):
+        big = "an int of {} bits is outside the range of a JSON number"
+        rows = [
+            # (call, error, start of the message)
+            (lambda: lib.filter_and_sort_tracks([{"n": 10 ** 400}]), ValueError,
+             "tracks[0].n: " + big.format((10 ** 400).bit_length())),
+            (lambda: lib.filter_and_sort_tracks([{"n": -10 ** 5000}]), ValueError,
+             "tracks[0].n: " + big.format((10 ** 5000).bit_length())),
+            (lambda: lib.normalize_unified_results({"tracks": [10 ** 309]}), ValueError,
+             "unified.tracks[0]: " + big.format((10 ** 309).bit_length())),
+            (lambda: lib.filter_and_sort_tracks([], downloaded=[{"k\udc00": 1}]), ValueError,
+             'downloaded[0]: key "k\\udc00" not encodable as UTF-8 at character 1'),
+            (lambda: lib.filter_and_sort_tracks(nested(sys.getrecursionlimit() * 5)), ValueError,
+             "tracks: nested too deeply"),
+            (lambda: lib.filter_and_sort_tracks('[{"t":' + "[" * 100000 + "]" * 100000 + "}]",
+                                                output="value"), ValueError,
+             "output: the result is nested too deeply for 'value'"),
+        ]
+        for call, error, message in rows:
+            with self.subTest(message=message):
+                with self.assertRaises(error) as cm:
+                    call()
+                self.assertTrue(str(cm.exception).startswith(message), str(cm.exception))
+        # Near the recursion limit the check may pass where json.dumps does not: each
+        # depth either goes through or is refused, never a RecursionError.
+        for depth in range(sys.getrecursionlimit() - 80, sys.getrecursionlimit() + 1):
+            with self.subTest(depth=depth):
+                try:
+                    self.assertEqual(lib.filter_and_sort_tracks(nested(depth)), "[]")
+                except ValueError as e:
+                    self.assertEqual(str(e), "tracks: nested too deeply")
+        # The largest double's int still goes through, as the module reads it.
+        self.assertEqual(lib.filter_and_sort_tracks([{"n": int(sys.float_info.max)}]),
+                         '[{"n":1.7976931348623157e308}]')
 
 
 class SearchUrl(unittest.TestCase):

@@ -164,6 +164,16 @@ expect dot-slash-module-name 0 out "module $version (ABI 1) ./$copy" -- \
     env -C "$tmp/here" "$t" --module "./$copy" --version
 expect path-module-not-explained 2 err "  --module, $tmp/none.so: 
 !has no folder part" -- "$t" --module "$tmp/none.so" url x
+# A module cut short is refused before the loader maps it (which would end in SIGBUS).
+size=$(stat -c %s "$module")
+for n in 100 1000 5000 200000; do
+    [ "$n" -lt "$size" ] || continue
+    head -c "$n" "$module" >"$tmp/cut-$n.so"
+    expect "truncated-module-$n" 2 err "  --module, $tmp/cut-$n.so: truncated: $n bytes, headers need " -- \
+        "$t" --module "$tmp/cut-$n.so" url x
+done
+expect truncated-env-module 2 err "  \$NTSRCH_MODULE, $tmp/cut-1000.so: truncated: 1000 bytes, headers need " -- \
+    env NTSRCH_MODULE="$tmp/cut-1000.so" "$t" url x
 expect abi-mismatch 2 err "--module, $fake: module ABI 2, this tool needs ABI 1" -- env NTSRCH_FAKE_ABI=2 "$t" --module "$fake" url x
 
 # A module beside the tool that cannot load is reported along with every later place.

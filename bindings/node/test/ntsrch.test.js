@@ -46,7 +46,7 @@ test('version of the package and the module agree', () => {
     assert.strictEqual(ntsrch.version, lib.version());
 });
 
-test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place tried', (t) => {
+test('lookup order: $NTSRCH_MODULE alone when set, else bundled, system; the error lists every place tried', (t) => {
     const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
     const noSystem = 'ntsrch-no-such-module.so';
     const real = loadedFile();
@@ -59,8 +59,9 @@ test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place
     // [NTSRCH_MODULE, bundled copy, system name, expected path or null: all fail]
     const cases = [
         [real, missing, noSystem, real],
-        [missing, real, noSystem, real],
+        [missing, real, real, null],
         [undefined, real, noSystem, real],
+        [undefined, missing, real, real],
         [missing, missing, noSystem, null],
         [undefined, missing, noSystem, null],
     ];
@@ -74,7 +75,7 @@ test('lookup order: $NTSRCH_MODULE, bundled, system; the error lists every place
         }
         assert.throws(() => new ntsrch.Library(), (err) => {
             assert.ok(err instanceof ntsrch.ModuleLoadError);
-            const want = [...(env ? [`${env} ($NTSRCH_MODULE)`] : []), `${bundled} (bundled)`, `${system} (system library path)`];
+            const want = env ? [`${env} ($NTSRCH_MODULE)`] : [`${bundled} (bundled)`, `${system} (system library path)`];
             assert.deepStrictEqual(err.tried.map((x) => x.place), want);
             for (const { place, reason } of err.tried) {
                 assert.ok(reason, place);
@@ -97,13 +98,16 @@ test('lookup passes over what is not our module; an explicit place that fails is
     });
     // [NTSRCH_MODULE, bundled (null: no prebuild for this platform), system, loaded path, reasons of the places passed over]
     const rows = [
-        [libm, real, 'ntsrch-none.so', real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
-        [libm, null, real, real, [/does not export/, new RegExp(`no prebuild for ${PLATFORM} \\(there are linux-x64, .*darwin-arm64\\)`)]],
-        [missing, libm, real, real, [/cannot open|No such file/i, /does not export/]],
-        [libm, null, 'ntsrch-none.so', null, [/does not export/, /no prebuild/, /ntsrch-none\.so/]],
+        [undefined, libm, real, real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
+        [undefined, null, real, real, [new RegExp(`no prebuild for ${PLATFORM} \\(there are linux-x64, .*darwin-arm64\\)`)]],
+        [undefined, missing, real, real, [/not present/]],
+        [undefined, null, 'ntsrch-none.so', null, [/no prebuild/, /ntsrch-none\.so/]],
+        [libm, real, real, null, [/does not export/]],
+        [missing, real, real, null, [/cannot open|No such file/i]],
     ];
     for (const [env, bundled, system, loaded, reasons] of rows) {
-        process.env.NTSRCH_MODULE = env;
+        if (env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = env;
         Object.assign(ntsrch._lookup, { bundled, system });
         const label = `${env} / ${bundled} / ${system}`;
         let tried;
@@ -118,6 +122,7 @@ test('lookup passes over what is not our module; an explicit place that fails is
             tried = err.tried;
             return true;
         });
+        assert.strictEqual(tried.length, env ? 1 : 2, label);
         reasons.forEach((re, i) => assert.match(tried[i].reason, re, `${label}: ${tried[i].place}`));
     }
     // An explicit path or prefix is the only place tried.
@@ -304,4 +309,180 @@ test('sync calls reuse their encode buffer without mixing inputs or results', ()
         assert.strictEqual(lib.normalizeUnifiedResults(`{"tracks":[${JSON.stringify(titles)}]}`, { output: 'value' }).localCount, 1);
     }
     for (const [out, copy] of kept) assert.ok(out.equals(copy), 'an earlier result changed');
+});
+
+// A child process of its own: gc() between counts, and a young generation held small so
+// that V8 growing it to its full size is not read as a leak.
+test('RSS stays flat over 200k calls, sync and async', () => {
+    const script = `
+        const ntsrch = require(${JSON.stringify(path.join(__dirname, '..', 'ntsrch.js'))});
+        const lib = new ntsrch.Library({ path: ${JSON.stringify(lib.path)} });
+        const rss = () => { gc(); return process.memoryUsage().rss; };
+        const sync = (n) => { for (let i = 0; i < n; i++) lib.normalizeUnifiedResults('{}'); };
+        const async = async (n) => {
+            for (let i = 0; i < n; i += 64) await Promise.all(Array.from({ length: 64 }, () => lib.normalizeUnifiedResultsAsync('{}')));
+        };
+        (async () => {
+            const out = {};
+            for (const [name, run] of [['sync', sync], ['async', async]]) {
+                await run(10000);
+                const first = rss();
+                await run(190000);
+                out[name] = rss() - first;
+            }
+            await lib.close();
+            console.log(JSON.stringify(out));
+        })();`;
+    const out = spawnSync(process.execPath, ['--expose-gc', '--max-semi-space-size=1', '-e', script], { encoding: 'utf8' });
+    assert.strictEqual(out.status, 0, out.stderr);
+    const grew = JSON.parse(out.stdout);
+    for (const name of ['sync', 'async']) assert.ok(grew[name] < 8 * 1048576, `${name}: RSS grew ${(grew[name] / 1048576).toFixed(1)} MB`);
+});
+
+// The first `length` bytes of a file, in a file of their own.
+function cutCopy(t, from, length) {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ntsrch-cut-'));
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    const file = path.join(dir, ntsrch.MODULE_FILE);
+    fs.writeFileSync(file, Buffer.isBuffer(from) ? from.subarray(0, length) : fs.readFileSync(from).subarray(0, length));
+    return file;
+}
+
+// Headers alone, for the forms this machine does not load: [bytes, what they claim].
+function peHeaders() {
+    const b = Buffer.alloc(600);
+    b.write('MZ', 0, 'latin1');
+    b.writeUInt32LE(64, 0x3c);
+    b.writeUInt32BE(0x50450000, 64);
+    b.writeUInt16LE(2, 64 + 6); // sections
+    b.writeUInt16LE(16, 64 + 20); // optional header size
+    const table = 64 + 24 + 16;
+    for (const [i, ptr, size] of [[0, 512, 512], [1, 1024, 3072]]) {
+        b.writeUInt32LE(size, table + i * 40 + 16);
+        b.writeUInt32LE(ptr, table + i * 40 + 20);
+    }
+    return [b, 4096];
+}
+
+function machoHeaders() {
+    const b = Buffer.alloc(300);
+    b.writeUInt32LE(0xfeedfacf, 0);
+    b.writeUInt32LE(2, 16); // commands
+    b.writeUInt32LE(72 + 16, 20);
+    b.writeUInt32LE(0x19, 32); // LC_SEGMENT_64
+    b.writeUInt32LE(72, 36);
+    b.writeBigUInt64LE(4096n, 32 + 40);
+    b.writeBigUInt64LE(8192n, 32 + 48);
+    b.writeUInt32LE(0x2, 32 + 72); // a command that names no file range
+    b.writeUInt32LE(16, 32 + 76);
+    return [b, 12288];
+}
+
+test('a truncated module is passed over with its reason, never loaded', (t) => {
+    const real = loadedFile();
+    const size = fs.statSync(real).size;
+    const [pe, peNeed] = peHeaders();
+    const [macho, machoNeed] = machoHeaders();
+    // [file, bytes kept, what the headers need (null: more than kept)]
+    const rows = [
+        ...[100, 1000, 5000, 200000].filter((n) => n < size).map((n) => [real, n, null]),
+        [pe, 600, peNeed],
+        [pe, 100, 104 + 80],
+        [macho, 300, machoNeed],
+        [macho, 20, 32],
+    ];
+    const saved = process.env.NTSRCH_MODULE;
+    t.after(() => { process.env.NTSRCH_MODULE = saved; });
+    for (const [from, n, need] of rows) {
+        const file = cutCopy(t, from, n);
+        const check = (err) => {
+            assert.ok(err instanceof ntsrch.ModuleLoadError, String(err));
+            const m = /^truncated: (\d+) bytes, headers need (\d+)$/.exec(err.tried[0].reason);
+            assert.ok(m, err.tried[0].reason);
+            assert.strictEqual(Number(m[1]), n);
+            if (need === null) assert.ok(Number(m[2]) > n, err.tried[0].reason);
+            else assert.strictEqual(Number(m[2]), need);
+            return true;
+        };
+        assert.throws(() => new ntsrch.Library({ path: file }), check);
+        process.env.NTSRCH_MODULE = file;
+        assert.throws(() => new ntsrch.Library(), check);
+    }
+    // A whole file passes the check.
+    assert.strictEqual(new ntsrch.Library({ path: cutCopy(t, real, size) }).abiVersion(), ntsrch.ABI_VERSION);
+});
+
+test('load() with $NTSRCH_MODULE set tries that module alone: no WebAssembly fallback', async (t) => {
+    const saved = process.env.NTSRCH_MODULE;
+    t.after(() => { process.env.NTSRCH_MODULE = saved; });
+    process.env.NTSRCH_MODULE = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
+    await assert.rejects(ntsrch.load(), (err) => {
+        assert.ok(err instanceof ntsrch.ModuleLoadError, String(err));
+        assert.deepStrictEqual(err.tried.map((x) => x.place), [`${process.env.NTSRCH_MODULE} ($NTSRCH_MODULE)`]);
+        return true;
+    });
+});
+
+// Each run: 40 workers that make sync calls, terminated 0-60 ms after they have their
+// Library, and Libraries closed 0-40 ms after their first async call.
+test('terminating threads that use a Library never aborts the process (20 runs)', () => {
+    const binding = JSON.stringify(path.join(__dirname, '..', 'ntsrch.js'));
+    const script = `
+        const { Worker } = require('node:worker_threads');
+        const ntsrch = require(${binding});
+        const src = 'const { parentPort, workerData } = require("node:worker_threads");'
+            + 'const lib = new (require(workerData.binding).Library)({ path: workerData.module });'
+            + 'parentPort.postMessage(0);'
+            + 'for (let i = 0;; i++) { lib.filterAndSortTracks([{ title: "a" }], { output: "value" });'
+            + '  try { lib.buildSearchUrl(null); } catch {} }';
+        const workerData = { binding: ${binding}, module: ${JSON.stringify(lib.path)} };
+        const runs = [];
+        for (let i = 0; i < 40; i++) {
+            const w = new Worker(src, { eval: true, workerData });
+            runs.push(new Promise((resolve) => {
+                w.once('message', () => setTimeout(() => w.terminate(), Math.random() * 60));
+                w.once('exit', resolve);
+            }));
+        }
+        runs.push((async () => {
+            for (let i = 0; i < 10; i++) {
+                const lib = new ntsrch.Library({ path: ${JSON.stringify(lib.path)} });
+                const call = lib.buildSearchUrlAsync('x').catch(() => {});
+                await new Promise((r) => setTimeout(r, Math.random() * 40));
+                await lib.close();
+                await call;
+            }
+        })());
+        Promise.all(runs).then(() => console.log('done'));`;
+    const results = [];
+    for (let run = 0; run < 20; run++) {
+        const out = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
+        results.push(out.status === 0 && out.stdout === 'done\n' ? 'ok' : `${out.status ?? out.signal} ${out.stderr.split('\n')[0]}`);
+    }
+    assert.deepStrictEqual(results.filter((r) => r !== 'ok'), []);
+});
+
+// Host values no case-table row can carry: [call, message], each refused with
+// ERR_INVALID_ARG_VALUE before any call, sync and async.
+test('values deeper than the stack, and detached buffers, are refused by name', async () => {
+    const deep = (n, wrap) => { let v = []; for (let i = 0; i < n; i++) v = wrap(v); return v; };
+    const cut = () => { const ab = new ArrayBuffer(8); const views = [new Uint8Array(ab), new DataView(ab, 2)]; structuredClone(ab, { transfer: [ab] }); return [ab, ...views]; };
+    const [ab, u8, dv] = cut();
+    const rows = [
+        [['filterAndSortTracks', deep(20000, (v) => [v])], /^tracks: nested too deeply$/],
+        [['normalizeUnifiedResults', { tracks: deep(20000, (v) => ({ a: v })) }], /^unified: nested too deeply$/],
+        [['normalizeUnifiedResults', ab], /^unified: its ArrayBuffer is detached$/],
+        [['buildSearchUrl', u8], /^query: its ArrayBuffer is detached$/],
+        [['filterAndSortTracks', '[]', { downloaded: dv }], /^downloaded: its ArrayBuffer is detached$/],
+    ];
+    for (const [[method, ...args], message] of rows) {
+        const check = (err) => {
+            assert.strictEqual(err.constructor, TypeError, `${message}: ${err}`);
+            assert.strictEqual(err.code, 'ERR_INVALID_ARG_VALUE');
+            assert.match(err.message, message);
+            return true;
+        };
+        assert.throws(() => lib[method](...args), check);
+        await assert.rejects(lib[`${method}Async`](...args), check);
+    }
 });

@@ -10,15 +10,17 @@
                                output="value")
     await lib.filter_and_sort_tracks_async(tracks_bytes, output="bytes")
 
-Finding the module: an explicit path= or prefix= is the only place tried, and its failure
-raises ModuleLoadError with the reason. Otherwise Library() tries, in order, the file named
-by $NTSRCH_MODULE, the copy bundled in this package, then the system library path by file
-name. A file that does not load, lacks one of the eight exports or has another ABI is
-passed over with its reason; when no place works, ModuleLoadError lists every place tried.
+Finding the module: an explicit path= or prefix=, else the file named by $NTSRCH_MODULE,
+is the only place tried, and its failure raises ModuleLoadError with the reason. Otherwise
+Library() tries the copy bundled in this package, then the system library path by file
+name. A file cut short of what its headers name, that does not load, lacks one of the
+eight exports or has another ABI is passed over with its reason; when no place works,
+ModuleLoadError lists every place tried.
 
 Inputs are checked before any call: text is str, bytes, bytearray, memoryview or None;
 JSON is text or lists, tuples and dicts with str keys holding only JSON values; a NUL byte
-in any text, NaN or infinity, or a sort mode outside C int raise ValueError; a wrong type
+or a lone surrogate in any text, NaN or infinity, an int beyond the double range, nesting
+past the recursion limit, or a sort mode outside C int raise ValueError; a wrong type
 raises TypeError. Every message starts with the parameter's name (and its path inside a
 value, e.g. "tracks[3].title").
 
@@ -43,9 +45,10 @@ import enum
 import functools
 import json
 import os
+import struct
 import sys
-from typing import (Any, Callable, Dict, List, Literal, Optional, Set, Tuple, Union,
-                    overload)
+from typing import (Any, BinaryIO, Callable, Dict, List, Literal, Optional, Set, Tuple,
+                    Union, overload)
 
 __all__ = ["Library", "SortMode", "NtsrchError", "NtsrchMemoryError", "ModuleLoadError",
            "MODULE_FILE", "ABI_VERSION", "BUNDLED_MODULE", "__version__"]
@@ -66,6 +69,9 @@ JsonInput = Union[str, bytes, bytearray, memoryview, None, List[Any], Tuple[Any,
 Output = Literal["string", "bytes", "value"]
 
 _INT_MIN, _INT_MAX = -(1 << 31), (1 << 31) - 1
+# The module reads every JSON number as a double (or a 64-bit integer): an int beyond the
+# double range makes the whole document unreadable to it.
+_JSON_INT_MAX = int(sys.float_info.max)
 
 
 class SortMode(enum.IntEnum):
@@ -185,6 +191,38 @@ def _member(key: str) -> str:
     return f".{key}" if key.isidentifier() else f"[{json.dumps(key, ensure_ascii=False)}]"
 
 
+def _big_int(value: int) -> _Fault:
+    return [], ValueError, (f"an int of {value.bit_length()} bits is outside the range of a "
+                            "JSON number (the module reads it as a double, at most 1.8e308)")
+
+
+def _lone_surrogate(value: Any) -> Optional[Tuple[List[str], str]]:
+    """Where json.dumps would first meet a lone surrogate: (path segments innermost first,
+    what is wrong there), or None."""
+    if isinstance(value, str):
+        try:
+            value.encode("utf-8")
+        except UnicodeEncodeError as e:
+            return [], f"not encodable as UTF-8 at character {e.start}"
+        return None
+    if isinstance(value, dict):
+        for key, item in value.items():
+            bad_key = _lone_surrogate(key)
+            if bad_key is not None:
+                return [], f"key {json.dumps(key)} {bad_key[1]}"
+            found = _lone_surrogate(item)
+            if found is not None:
+                found[0].append(_member(key))
+                return found
+    elif isinstance(value, (list, tuple)):
+        for i, item in enumerate(value):
+            found = _lone_surrogate(item)
+            if found is not None:
+                found[0].append(f"[{i}]")
+                return found
+    return None
+
+
 def _json_fault(value: Any, open_ids: Set[int]) -> Optional[_Fault]:
     """The first value that is not plain JSON: (path segments innermost first, error type,
     message), or None. Only faults build paths, so a clean walk costs type checks alone."""
@@ -194,7 +232,9 @@ def _json_fault(value: Any, open_ids: Set[int]) -> Optional[_Fault]:
     elif isinstance(value, (list, tuple)):
         items = enumerate(value)
         is_dict = False
-    elif value is None or isinstance(value, (str, int)):
+    elif isinstance(value, int) and not isinstance(value, bool):
+        return None if -_JSON_INT_MAX <= value <= _JSON_INT_MAX else _big_int(value)
+    elif value is None or isinstance(value, str):
         return None
     elif isinstance(value, float):
         return None if value - value == 0 else ([], ValueError, f"{value} is not a JSON number")
@@ -208,7 +248,8 @@ def _json_fault(value: Any, open_ids: Set[int]) -> Optional[_Fault]:
         if is_dict and not isinstance(key, str):
             return [], TypeError, f"key {key!r} is not a str"
         kind = type(item)
-        if kind is str or kind is int or kind is bool or item is None or (
+        if kind is str or kind is bool or item is None or (
+                kind is int and -_JSON_INT_MAX <= item <= _JSON_INT_MAX) or (
                 kind is float and item - item == 0):
             continue
         fault = _json_fault(item, open_ids)
@@ -226,14 +267,21 @@ def _json_arg(value: Any, name: str) -> Optional[bytes]:
         return _text_arg(value, name)
     try:
         fault = _json_fault(value, set())
+        if fault is not None:
+            segments, error, message = fault
+            raise error(f"{name}{''.join(reversed(segments))}: {message}")
+        # json.dumps writes a NUL inside a string as \u0000, so no NUL check is needed.
+        text = json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)
+        try:
+            return text.encode("utf-8")
+        except UnicodeEncodeError:
+            found = _lone_surrogate(value)
+            if found is None:  # cannot be: only strings and keys carry text
+                raise
+            segments, message = found
+            raise ValueError(f"{name}{''.join(reversed(segments))}: {message}") from None
     except RecursionError:
         raise ValueError(f"{name}: nested too deeply") from None
-    if fault is not None:
-        segments, error, message = fault
-        raise error(f"{name}{''.join(reversed(segments))}: {message}")
-    # json.dumps writes a NUL inside a string as \u0000, so no NUL check is needed.
-    text = json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False)
-    return _encode(text, name)
 
 
 def _sized_arg(value: Any, name: str) -> Tuple[Any, int]:
@@ -328,6 +376,9 @@ class Library:
                                 f"no {MODULE_FILE} in lib/, lib64/ or lib/<multiarch>/")])
 
     def _load(self, path: str) -> None:
+        cut = _truncated(path)
+        if cut:
+            raise _Unusable(cut)
         try:
             dll = ctypes.CDLL(path)
         except OSError as e:
@@ -373,7 +424,13 @@ class Library:
                 text = ctypes.string_at(ptr).decode("utf-8", "surrogateescape")
         finally:
             self._fn["ntsrch_free"](ptr)
-        return json.loads(text) if output == "value" else text
+        if output != "value":
+            return text
+        try:
+            return json.loads(text)
+        except RecursionError:
+            raise ValueError("output: the result is nested too deeply for 'value'; "
+                             "use 'string' or 'bytes'") from None
 
     def version(self) -> str:
         """The module's version text, e.g. "1.0.0"."""
@@ -599,15 +656,113 @@ class _Unusable(Exception):
     """Why a place does not hold a usable module."""
 
 
+def _header_extent(f: BinaryIO, size: int) -> int:
+    """The bytes a module file's own headers say it holds (ELF program headers, PE
+    sections, Mach-O segments), or 0 for a file in none of these forms."""
+    def read(off: int, n: int) -> bytes:
+        f.seek(off)
+        return f.read(n)
+
+    head = read(0, 64)
+    need = 0
+
+    def grow(n: int) -> bool:
+        nonlocal need
+        need = max(need, n)
+        return size >= n
+
+    if len(head) < 8:
+        return 0
+    if head[:4] == b"\x7fELF":
+        wide, order = head[4] == 2, "<" if head[5] == 1 else ">"
+        if not grow(64 if wide else 52):
+            return need
+        phoff = struct.unpack_from(order + ("Q" if wide else "I"), head, 32 if wide else 28)[0]
+        entry = struct.unpack_from(order + "H", head, 54 if wide else 42)[0]
+        count = struct.unpack_from(order + "H", head, 56 if wide else 44)[0]
+        if not grow(phoff + entry * count):
+            return need
+        table = read(phoff, entry * count)
+        word = order + ("Q" if wide else "I")
+        for i in range(count):
+            o = i * entry
+            offset = struct.unpack_from(word, table, o + (8 if wide else 4))[0]
+            filesz = struct.unpack_from(word, table, o + (32 if wide else 16))[0]
+            grow(offset + filesz)
+        return need
+    if head[:2] == b"MZ":
+        if not grow(64):
+            return need
+        pe = struct.unpack_from("<I", head, 0x3C)[0]
+        if not grow(pe + 24):
+            return need
+        coff = read(pe, 24)
+        if coff[:4] != b"PE\0\0":
+            return 0
+        count = struct.unpack_from("<H", coff, 6)[0]
+        at = pe + 24 + struct.unpack_from("<H", coff, 20)[0]
+        if not grow(at + 40 * count):
+            return need
+        sections = read(at, 40 * count)
+        for i in range(count):
+            raw, ptr = struct.unpack_from("<II", sections, i * 40 + 16)
+            if raw:
+                grow(ptr + raw)
+        return need
+    if head[:4] == b"\xca\xfe\xba\xbe":
+        count = struct.unpack_from(">I", head, 4)[0]
+        if not grow(8 + 20 * count):
+            return need
+        archs = read(8, 20 * count)
+        for i in range(count):
+            offset, length = struct.unpack_from(">II", archs, i * 20 + 8)
+            grow(offset + length)
+        return need
+    magic = struct.unpack_from("<I", head, 0)[0]
+    if magic not in (0xFEEDFACE, 0xFEEDFACF, 0xCEFAEDFE, 0xCFFAEDFE):
+        return 0
+    wide = magic in (0xFEEDFACF, 0xCFFAEDFE)
+    order = "<" if magic in (0xFEEDFACE, 0xFEEDFACF) else ">"
+    top = 32 if wide else 28
+    if not grow(top):
+        return need
+    count, length = struct.unpack_from(order + "II", head, 16)
+    if not grow(top + length):
+        return need
+    cmds = read(top, length)
+    o = 0
+    for _ in range(count):
+        if o + 8 > len(cmds):
+            break
+        cmd, cmdsize = struct.unpack_from(order + "II", cmds, o)
+        if cmd == 0x19 and o + 56 <= len(cmds):
+            grow(sum(struct.unpack_from(order + "QQ", cmds, o + 40)))
+        elif cmd == 0x1 and o + 40 <= len(cmds):
+            grow(sum(struct.unpack_from(order + "II", cmds, o + 32)))
+        if cmdsize < 8:
+            break
+        o += cmdsize
+    return need
+
+
+def _truncated(path: str) -> Optional[str]:
+    """Why the file at path would crash the loader (a partly copied module raises SIGBUS
+    inside dlopen instead of failing), or None. Bare names are the system's to find."""
+    try:
+        with open(path, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            need = _header_extent(f, size)
+    except OSError:
+        return None  # the loader says why
+    return f"truncated: {size} bytes, headers need {need}" if need > size else None
+
+
 def _candidates() -> List[Tuple[str, str]]:
     """(place, how it was chosen) in lookup order, for Library() without path or prefix."""
-    found = []
     env = os.environ.get("NTSRCH_MODULE")
-    if env:
-        found.append((env, "$NTSRCH_MODULE"))
-    found.append((BUNDLED_MODULE, "bundled"))
-    found.append((MODULE_FILE, "system library path"))
-    return found
+    if env:  # when set, the one place tried, as path= is
+        return [(env, "$NTSRCH_MODULE")]
+    return [(BUNDLED_MODULE, "bundled"), (MODULE_FILE, "system library path")]
 
 
 async def _in_executor(fn: Callable[..., Any], *args: Any, **kwargs: Any) -> Any:
