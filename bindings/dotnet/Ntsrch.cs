@@ -480,27 +480,28 @@ namespace Ntsrch
             return NativeSelfTest();
         }
 
-        // ---- Search URL: base URL + /search/api?q= + encoded query + &format=json. A null or
+        // ---- Search URL: base URL + /search/api?q= + encoded query + &format=json. The base is
+        // checked before the query, in the C signature's order. A null or
         // empty base means the default base. With a string result, a base given as bytes must
         // be UTF-8 (the module copies it as it is); the *Bytes results take any bytes.
 
         public static string SearchUrl(string query, string baseUrl = null)
         {
-            CheckText(query, "query");
             CheckText(baseUrl, "baseUrl");
+            CheckText(query, "query");
             return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query)));
         }
 
         public static string SearchUrl(byte[] query, byte[] baseUrl = null)
         {
-            byte[] q = Terminated(query, "query", false);
-            return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", true), q));
+            byte[] b = Terminated(baseUrl, "baseUrl", true);
+            return TakeString(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
         }
 
         public static string SearchUrl(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
         {
-            byte[] q = Terminated(query, "query", false);
-            return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", true), q));
+            byte[] b = Terminated(baseUrl, "baseUrl", true);
+            return TakeString(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
         }
 
         public static string SearchUrl(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
@@ -510,21 +511,21 @@ namespace Ntsrch
 
         public static byte[] SearchUrlBytes(string query, string baseUrl = null)
         {
-            CheckText(query, "query");
             CheckText(baseUrl, "baseUrl");
+            CheckText(query, "query");
             return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query)));
         }
 
         public static byte[] SearchUrlBytes(byte[] query, byte[] baseUrl = null)
         {
-            byte[] q = Terminated(query, "query", false);
-            return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", false), q));
+            byte[] b = Terminated(baseUrl, "baseUrl", false);
+            return TakeBytes(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
         }
 
         public static byte[] SearchUrlBytes(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
         {
-            byte[] q = Terminated(query, "query", false);
-            return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl, "baseUrl", false), q));
+            byte[] b = Terminated(baseUrl, "baseUrl", false);
+            return TakeBytes(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
         }
 
         public static byte[] SearchUrlBytes(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
@@ -534,29 +535,29 @@ namespace Ntsrch
 
         public static Task<string> SearchUrlAsync(string query, string baseUrl = null)
         {
-            CheckText(query, "query");
             CheckText(baseUrl, "baseUrl");
+            CheckText(query, "query");
             return Task.Run(() => TakeString(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query))));
         }
 
         public static Task<string> SearchUrlAsync(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
         {
-            CheckBytes(query.Span, "query", false);
             CheckBytes(baseUrl.Span, "baseUrl", true);
+            CheckBytes(query.Span, "query", false);
             return Task.Run(() => TakeString(UrlFunction, NativeUrl(Copy(baseUrl.Span), Copy(query.Span))));
         }
 
         public static Task<byte[]> SearchUrlBytesAsync(string query, string baseUrl = null)
         {
-            CheckText(query, "query");
             CheckText(baseUrl, "baseUrl");
+            CheckText(query, "query");
             return Task.Run(() => TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query))));
         }
 
         public static Task<byte[]> SearchUrlBytesAsync(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
         {
-            CheckBytes(query.Span, "query", false);
             CheckBytes(baseUrl.Span, "baseUrl", false);
+            CheckBytes(query.Span, "query", false);
             return Task.Run(() => TakeBytes(UrlFunction, NativeUrl(Copy(baseUrl.Span), Copy(query.Span))));
         }
 

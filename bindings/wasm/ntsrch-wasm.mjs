@@ -208,9 +208,9 @@ export class WasmLibrary {
     // module's memory before every input is taken.
     _prepareUrl(query, baseUrl, opts, how) {
         const output = rules.outputOf(rules.options(opts, ['output']), false);
-        const q = rules.text(query, 'query', how);
         // A base URL given as bytes must decode when a string is asked for.
         const base = rules.text(baseUrl, 'baseUrl', output === 'string' ? { ...how, utf8: true } : how);
+        const q = rules.text(query, 'query', how);
         return ['url', [base, q], output];
     }
 

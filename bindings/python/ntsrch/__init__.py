@@ -473,12 +473,13 @@ class Library:
         if output == "value":
             raise ValueError("output: a URL is not JSON; use 'string' or 'bytes'")
         output = _output_arg(output, False)
-        q = _text_arg(query, "query")
+        # The C signature's order (base first): the first bad argument is the one refused.
         base = _text_arg(base_url, "base_url")
         if output == "string" and base is not None and not isinstance(base_url, str):
             at = _utf8_error(base)
             if at is not None:
                 raise ValueError(f"base_url: not valid UTF-8 at byte {at}")
+        q = _text_arg(query, "query")
         name = "ntsrch_build_search_url"
         result: Union[str, bytes] = self._take(name, self._fn[name](base, q), output)
         return result

@@ -115,7 +115,7 @@ await run('boundary order of checks', [
     ['filter([], {downloadedOnly: 1, downloaded: 5})', 'filterAndSortTracks', [[], { downloadedOnly: 1, downloaded: 5 }], 'downloadedOnly'],
     ['filter([], {downloaded: 5, sort: "x"})', 'filterAndSortTracks', [[], { downloaded: 5, sort: 'x' }], 'downloaded'],
     ['filter(5, {query: 7, bogus: 1})', 'filterAndSortTracks', [5, { query: 7, bogus: 1 }], 'options'],
-    ['url(5, 7)', 'buildSearchUrl', [5, 7], 'query'],
+    ['url(5, 7)', 'buildSearchUrl', [5, 7], 'baseUrl'],
     ['url(5, "h", {output: "value"})', 'buildSearchUrl', [5, 'h', { output: 'value' }], 'output'],
     ['normalize(5, new Map())', 'normalizeUnifiedResults', [5, new Map()], 'options'],
     ['url(5, 7, getter options)', 'buildSearchUrl', [5, 7, E], 'options'],
