@@ -377,25 +377,24 @@ public final class Ntsrch {
     private byte[] normalize(Text json) {
         // A direct buffer goes in place: this call takes a length, not a terminator.
         if (json != null && json.buffer != null && json.buffer.isDirect()) {
-            Utf8.requireNoNul(json.buffer, "unified");
-            Pointer at = Native.getDirectBufferPointer(json.buffer);
+            Pointer at = Native.getDirectBufferPointer(json.buffer).share(json.buffer.position());
             int n = json.buffer.remaining();
+            long nul = Utf8.find(at, 0, n);
+            if (nul >= 0) {
+                throw new IllegalArgumentException("unified: embedded NUL at byte " + nul);
+            }
             if (n > 0) {
                 return take("ntsrch_normalize_unified_results_json", normalizeUnifiedResults,
-                        new Object[] {at.share(json.buffer.position()), sizeT(n)});
+                        new Object[] {at, Utf8.sizeT(n)});
             }
         }
         Memory m = Utf8.arg(json, "unified");
         try {
             return take("ntsrch_normalize_unified_results_json", normalizeUnifiedResults,
-                    new Object[] {m, sizeT(m == null ? 0 : m.size() - 1)});
+                    new Object[] {m, Utf8.sizeT(m == null ? 0 : m.size() - 1)});
         } finally {
             close(m);
         }
-    }
-
-    private static Object sizeT(long n) {
-        return Native.SIZE_T_SIZE == 8 ? (Object) n : (Object) (int) n;
     }
 
     /**
@@ -413,7 +412,7 @@ public final class Ntsrch {
             throw new NtsrchException(name, text);
         }
         try {
-            long n = p.indexOf(0, (byte) 0);
+            long n = Utf8.strlen(p);
             if (n > Integer.MAX_VALUE - 8) {
                 throw new OutOfMemoryError(name + ": a result of " + n + " bytes does not fit a Java array");
             }

@@ -1,13 +1,31 @@
 // SPDX-License-Identifier: MIT
 package com.nortaveltune.ntsrch;
 
+import com.sun.jna.Function;
 import com.sun.jna.Memory;
+import com.sun.jna.Native;
+import com.sun.jna.NativeLibrary;
+import com.sun.jna.Platform;
+import com.sun.jna.Pointer;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 
 /** The input rules: text becomes NUL-terminated UTF-8 in native memory, or is refused. */
 final class Utf8 {
     private Utf8() {
+    }
+
+    /**
+     * libc's memchr and strlen: the JVM has no fast byte search over native memory, and these
+     * scans would otherwise cost as much as a JSON parse of the same text.
+     */
+    private static final Function MEMCHR;
+    private static final Function STRLEN;
+
+    static {
+        NativeLibrary c = NativeLibrary.getInstance(Platform.C_LIBRARY_NAME);
+        MEMCHR = c.getFunction("memchr");
+        STRLEN = c.getFunction("strlen");
     }
 
     /** The module's copy of text, NUL-terminated; null for null. The caller closes it. */
@@ -18,13 +36,13 @@ final class Utf8 {
         byte[] data;
         int offset = 0;
         int length;
-        if (text.string != null) {
-            data = encode(text.string, param);
+        String string = text.string;
+        if (string != null) {
+            data = string.getBytes(StandardCharsets.UTF_8);
             length = data.length;
         } else if (text.bytes != null) {
             data = text.bytes;
             length = data.length;
-            requireNoNul(data, 0, length, param);
         } else {
             ByteBuffer b = text.buffer;
             length = b.remaining();
@@ -35,20 +53,32 @@ final class Utf8 {
                 data = new byte[length];
                 b.duplicate().get(data);
             }
-            requireNoNul(data, offset, length, param);
         }
         Memory m = new Memory(length + 1L);
-        m.write(0, data, offset, length);
-        m.setByte(length, (byte) 0);
+        try {
+            m.write(0, data, offset, length);
+            m.setByte(length, (byte) 0);
+            if (string != null) {
+                check(string, m, length, param);
+            } else {
+                long nul = find(m, 0, length);
+                if (nul >= 0) {
+                    throw new IllegalArgumentException(param + ": embedded NUL at byte " + nul);
+                }
+            }
+        } catch (RuntimeException e) {
+            m.close();
+            throw e;
+        }
         return m;
     }
 
-    /** UTF-8 of s; refuses a lone surrogate (getBytes would silently write '?') and a NUL. */
-    static byte[] encode(String s, String param) {
-        byte[] data = s.getBytes(StandardCharsets.UTF_8);
-        // Each char is at most 3 bytes and a pair is 4: a '?' can only stand for a lone
-        // surrogate when data holds one, so the scan runs only then.
-        if (contains(data, (byte) '?')) {
+    /**
+     * Refuses a lone surrogate, which getBytes silently writes as '?': a '?' in the UTF-8 can
+     * only stand for one when the text holds one, so the char scan runs only then. Then a NUL.
+     */
+    private static void check(String s, Memory utf8, int length, String param) {
+        if (find(utf8, '?', length) >= 0) {
             int at = loneSurrogate(s);
             if (at >= 0) {
                 throw new IllegalArgumentException(param + ": not encodable as UTF-8 at character " + at);
@@ -59,7 +89,23 @@ final class Utf8 {
             int at = s.substring(0, nul).getBytes(StandardCharsets.UTF_8).length;
             throw new IllegalArgumentException(param + ": embedded NUL at byte " + at);
         }
-        return data;
+    }
+
+    /** Offset of the first byte value in p[0, length), or -1. */
+    static long find(Pointer p, int value, long length) {
+        if (length == 0) {
+            return -1;
+        }
+        Pointer at = (Pointer) MEMCHR.invoke(Pointer.class, new Object[] {p, value, sizeT(length)});
+        return at == null ? -1 : Pointer.nativeValue(at) - Pointer.nativeValue(p);
+    }
+
+    static long strlen(Pointer p) {
+        return Native.SIZE_T_SIZE == 8 ? STRLEN.invokeLong(new Object[] {p}) : STRLEN.invokeInt(new Object[] {p}) & 0xffffffffL;
+    }
+
+    static Object sizeT(long n) {
+        return Native.SIZE_T_SIZE == 8 ? (Object) n : (Object) (int) n;
     }
 
     static int loneSurrogate(String s) {
@@ -74,31 +120,6 @@ final class Utf8 {
             }
         }
         return -1;
-    }
-
-    private static boolean contains(byte[] data, byte value) {
-        for (byte b : data) {
-            if (b == value) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    static void requireNoNul(byte[] data, int offset, int length, String param) {
-        for (int i = 0; i < length; i++) {
-            if (data[offset + i] == 0) {
-                throw new IllegalArgumentException(param + ": embedded NUL at byte " + i);
-            }
-        }
-    }
-
-    static void requireNoNul(ByteBuffer b, String param) {
-        for (int i = 0, p = b.position(), n = b.remaining(); i < n; i++) {
-            if (b.get(p + i) == 0) {
-                throw new IllegalArgumentException(param + ": embedded NUL at byte " + i);
-            }
-        }
     }
 
     /** Base URL bytes reach the result as given, so a String result needs them valid. */
