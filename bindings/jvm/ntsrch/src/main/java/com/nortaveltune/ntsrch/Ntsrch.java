@@ -217,7 +217,7 @@ public final class Ntsrch {
         try {
             lib = NativeLibrary.getInstance(place);
         } catch (UnsatisfiedLinkError e) {
-            throw new Unusable(firstLine(e.getMessage()));
+            throw new Unusable(oneLine(e.getMessage()));
         }
         List<String> missing = new ArrayList<>();
         for (String name : EXPORTS) {
@@ -238,12 +238,13 @@ public final class Ntsrch {
         return n;
     }
 
-    private static String firstLine(String s) {
+    /** JNA's reason on one line: its first line only names the library, the next say why. */
+    private static String oneLine(String s) {
         if (s == null) {
             return "could not be loaded";
         }
-        int nl = s.indexOf('\n');
-        return nl < 0 ? s : s.substring(0, nl);
+        String one = s.trim().replaceAll("\\s*\n\\s*", " ");
+        return one.length() > 600 ? one.substring(0, 600) + "..." : one;
     }
 
     private static String suffix() {

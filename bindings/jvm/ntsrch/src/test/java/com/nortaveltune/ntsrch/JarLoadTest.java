@@ -48,12 +48,17 @@ class JarLoadTest {
 
     private List<String> probe(String jar, Map<String, String> env, String... props)
             throws IOException, InterruptedException {
+        Files.createDirectories(fresh.resolve("tmp"));
         List<String> cp = new ArrayList<>(support());
         cp.add(0, jar);
         List<String> cmd = new ArrayList<>();
         cmd.add(Paths.get(System.getProperty("java.home"), "bin", "java").toString());
         cmd.add("-Djava.io.tmpdir=" + fresh.resolve("tmp"));
         cmd.add("-Djna.tmpdir=" + fresh.resolve("jna"));
+        if (Runtime.version().feature() >= 24) {
+            // Else JNA's System.load prints a restricted-method warning (an error later on).
+            cmd.add("--enable-native-access=ALL-UNNAMED");
+        }
         cmd.addAll(List.of(props));
         cmd.addAll(List.of("-cp", String.join(File.pathSeparator, cp), JarProbe.class.getName()));
         ProcessBuilder pb = new ProcessBuilder(cmd).directory(fresh.toFile()).redirectErrorStream(true);
@@ -74,7 +79,6 @@ class JarLoadTest {
 
     @Test
     void theMainJarCarriesThisPlatformsModule() throws Exception {
-        Files.createDirectories(fresh.resolve("tmp"));
         List<String> first = probe(jar(null), Map.of());
         assertEquals(URL, first.get(1), String.join("\n", first));
         List<Path> files = extracted();
