@@ -87,7 +87,7 @@ test-jvm: jvm-check jvm-natives
 	rm -rf bindings/jvm/*/target/surefire-reports*
 	$(JVM_MVN) verify
 	$(JVM_MVN) -pl ntsrch,kotlin -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
-	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED surefire:test@default-test
+	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED test-compile surefire:test@default-test
 	$(JVM_MVN) -pl ntsrch -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
 	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED surefire:test@from-the-jar
 	@newest=$$($(JVM_NEWEST) -XshowSettings:properties -version 2>&1 | awk '/java.specification.version/ {print $$3}'); \
