@@ -209,6 +209,9 @@ bench-host: deps
 	cmake --build $(HOST_BUILD) --target ntsrch
 	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js
 	if [ -f bench/host/python_host.py ]; then NTSRCH_MODULE=$(HOST_MODULE) python3 bench/host/python_host.py; fi
+	$(JVM_MVN) -q -pl ../../bench/host/jvm -am -DskipTests package
+	NTSRCH_MODULE=$(HOST_MODULE) $(JVM_HOME)/bin/java -cp "bench/host/jvm/target/classes:bench/host/jvm/target/lib/*" \
+	  com.nortaveltune.ntsrch.bench.JvmHost
 
 clean:
 	rm -rf $(BUILD) build-* dist
