@@ -171,7 +171,7 @@ public final class Ntsrch {
         if (dir == null || dir.isEmpty()) {
             dir = System.getProperty("java.io.tmpdir");
         }
-        Path folder = Paths.get(dir);
+        Path folder = Paths.get(dir).toAbsolutePath();
         Files.createDirectories(folder);
         Path target = folder.resolve(MODULE_NAME + "-" + sha256(data).substring(0, 32) + suffix());
         if (Files.isRegularFile(target) && Arrays.equals(Files.readAllBytes(target), data)) {
