@@ -175,15 +175,16 @@ test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
 # The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
-# package with five prebuilds, SHA256SUMS. Builds only: the cross trees' modules and tools
-# (macOS and the Windows import library come from `make test-cross`), no test is run.
-release: DEPS_JOB = packages cross
+# package with five prebuilds, the JVM artifact, SHA256SUMS. Builds only: the cross trees'
+# modules and tools (macOS and the Windows import library come from `make test-cross`), no
+# test is run.
+release: DEPS_JOB = packages cross jvm
 release: deps
 	BUILD=$(BUILD) scripts/build-packages
 	BUILD=$(BUILD) scripts/build-release
 
 # What `make release` built, checked against tables of expectations (tests/release/).
-test-release: DEPS_JOB = packages cross
+test-release: DEPS_JOB = packages cross jvm
 test-release: release
 	tests/release/check.py $(abspath $(RESULTS))
 
