@@ -10,7 +10,6 @@ import com.sun.jna.Pointer;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.ByteBuffer;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.AtomicMoveNotSupportedException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -497,9 +496,5 @@ public final class Ntsrch {
 
     public CompletableFuture<byte[]> normalizeUnifiedResultsBytesAsync(Text json, Executor executor) {
         return async(() -> normalizeUnifiedResultsBytes(json), executor);
-    }
-
-    static byte[] utf8(String s) {
-        return s.getBytes(StandardCharsets.UTF_8);
     }
 }
