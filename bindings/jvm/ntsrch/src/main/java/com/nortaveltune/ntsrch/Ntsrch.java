@@ -283,13 +283,14 @@ public final class Ntsrch {
     }
 
     public String buildSearchUrl(Text query, Text baseUrl) {
-        Memory q = Utf8.arg(query, "query");
-        Memory b = null;
+        // base_url comes first in the C signature, so its refusal wins, as in every binding.
+        Memory b = Utf8.arg(baseUrl, "baseUrl");
+        Memory q = null;
         try {
-            b = Utf8.arg(baseUrl, "baseUrl");
             if (b != null && !baseUrl.isString()) {
                 Utf8.requireValid(b, "baseUrl");
             }
+            q = Utf8.arg(query, "query");
             return Utf8.decode(take("ntsrch_build_search_url", buildSearchUrl, new Object[] {b, q}));
         } finally {
             close(q);
@@ -299,10 +300,10 @@ public final class Ntsrch {
 
     /** The URL as UTF-8 bytes; base_url bytes are copied as given. */
     public byte[] buildSearchUrlBytes(Text query, Text baseUrl) {
-        Memory q = Utf8.arg(query, "query");
-        Memory b = null;
+        Memory b = Utf8.arg(baseUrl, "baseUrl");
+        Memory q = null;
         try {
-            b = Utf8.arg(baseUrl, "baseUrl");
+            q = Utf8.arg(query, "query");
             return take("ntsrch_build_search_url", buildSearchUrl, new Object[] {b, q});
         } finally {
             close(q);

@@ -58,6 +58,10 @@ class InputRulesTest {
                 Arguments.of("encoded surrogate", "baseUrl: not valid UTF-8 at byte 1",
                         (Supplier<?>) () -> lib.buildSearchUrl(Text.of("q"),
                                 Text.of(new byte[] {'x', (byte) 0xed, (byte) 0xa0, (byte) 0x80}))),
+                Arguments.of("base before query, as the C signature orders them", "baseUrl: embedded NUL at byte 0",
+                        (Supplier<?>) () -> lib.buildSearchUrl("q\0", "\0")),
+                Arguments.of("base bytes before query bytes", "baseUrl: embedded NUL at byte 1",
+                        (Supplier<?>) () -> lib.buildSearchUrlBytes(Text.of(new byte[] {0}), Text.of(new byte[] {'h', 0}))),
                 Arguments.of("sort below C int", "sort: -2147483649 is outside the C int range [-2147483648, 2147483647]",
                         (Supplier<?>) () -> FilterOptions.builder().sort(-2147483649L)));
     }
