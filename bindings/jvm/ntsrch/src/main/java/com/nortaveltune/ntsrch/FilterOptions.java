@@ -8,10 +8,17 @@ package com.nortaveltune.ntsrch;
 public final class FilterOptions {
     static final FilterOptions DEFAULT = builder().build();
 
+    int checkedSort() {
+        if (sort < Integer.MIN_VALUE || sort > Integer.MAX_VALUE) {
+            throw new IllegalArgumentException("sort: " + sort + " is outside the C int range [-2147483648, 2147483647]");
+        }
+        return (int) sort;
+    }
+
     final Text query;
     final boolean downloadedOnly;
     final Text downloaded;
-    final int sort;
+    final long sort;
 
     private FilterOptions(Builder b) {
         query = b.query;
@@ -24,8 +31,8 @@ public final class FilterOptions {
         return new Builder();
     }
 
-    /** The sort code passed to the module. */
-    public int sortCode() {
+    /** The sort code given (checked against C int when a call uses it). */
+    public long sortCode() {
         return sort;
     }
 
@@ -37,7 +44,7 @@ public final class FilterOptions {
         private Text query;
         private boolean downloadedOnly;
         private Text downloaded;
-        private int sort;
+        private long sort;
 
         private Builder() {
         }
@@ -87,16 +94,11 @@ public final class FilterOptions {
 
         /**
          * A raw sort code, for codes this binding has no name for (the module keeps input
-         * order for unknown ones).
-         *
-         * @throws IllegalArgumentException outside C int
+         * order for unknown ones). A call refuses one outside C int with
+         * IllegalArgumentException, after the text parameters, in the C signature's order.
          */
         public Builder sort(long code) {
-            if (code < Integer.MIN_VALUE || code > Integer.MAX_VALUE) {
-                throw new IllegalArgumentException("sort: " + code
-                        + " is outside the C int range [-2147483648, 2147483647]");
-            }
-            this.sort = (int) code;
+            this.sort = code;
             return this;
         }
 

@@ -345,8 +345,9 @@ public final class Ntsrch {
         try {
             q = Utf8.arg(o.query, "query");
             d = Utf8.arg(o.downloaded, "downloaded");
+            int sort = o.checkedSort();
             return take("ntsrch_filter_and_sort_tracks_json", filterAndSortTracks,
-                    new Object[] {t, q, o.downloadedOnly ? 1 : 0, d, o.sort});
+                    new Object[] {t, q, o.downloadedOnly ? 1 : 0, d, sort});
         } finally {
             close(t);
             close(q);

@@ -79,7 +79,6 @@ class ContractTest {
             case "filter_and_sort_tracks": {
                 Text t = text(args, "tracks");
                 call = () -> {
-                    // The options are built inside the call: the builder refuses a sort outside int.
                     FilterOptions.Builder o = FilterOptions.builder().query(text(args, "query"))
                             .downloaded(text(args, "downloaded"))
                             .downloadedOnly(args.path("downloaded_only").path("bool").asBoolean(false));

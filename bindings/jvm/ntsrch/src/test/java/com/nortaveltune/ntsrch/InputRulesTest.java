@@ -63,7 +63,12 @@ class InputRulesTest {
                 Arguments.of("base bytes before query bytes", "baseUrl: embedded NUL at byte 1",
                         (Supplier<?>) () -> lib.buildSearchUrlBytes(Text.of(new byte[] {0}), Text.of(new byte[] {'h', 0}))),
                 Arguments.of("sort below C int", "sort: -2147483649 is outside the C int range [-2147483648, 2147483647]",
-                        (Supplier<?>) () -> FilterOptions.builder().sort(-2147483649L)));
+                        (Supplier<?>) () -> lib.filterAndSortTracks("[]", FilterOptions.builder().sort(-2147483649L).build())),
+                Arguments.of("text parameters before sort", "downloaded: embedded NUL at byte 0",
+                        (Supplier<?>) () -> lib.filterAndSortTracks("[]",
+                                FilterOptions.builder().sort(1L << 40).downloaded("\0").build())),
+                Arguments.of("tracks before query", "tracks: embedded NUL at byte 1",
+                        (Supplier<?>) () -> lib.filterAndSortTracks("[\0", FilterOptions.builder().query("\0").build())));
     }
 
     @ParameterizedTest(name = "{0}")
