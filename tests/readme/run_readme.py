@@ -2,10 +2,10 @@
 """Runs the READMEs as a newcomer would: every shell block in order, from the repository's
 top folder, in a clean environment (only PATH, HOME, LANG and the machine's proxy and CA
 settings, nothing the README does not show). Code examples whose first line names a file
-(`/* app.c */`, `# app.py`, `// node-app/app.js`) are written to that file first, so the
-shell blocks after them can build and run them exactly as shown. As for a reader, the
-file's folder must already exist (made by an earlier block), and a later shell block must
-use the file: an example nothing builds or runs is never checked. A ```text block right
+(`/* app.c */`, `# app.py`, `// node-app/app.js`, `<!-- app/pom.xml -->`) are written to that
+file first, so the shell blocks after them can build and run them exactly as shown. As
+for a reader, the file's folder must already exist (made by an earlier block), and a later
+shell block must use the file: an example nothing builds or runs is never checked. A ```text block right
 after a shell block is its expected output: each of its lines must equal a whole line of
 the block's output (standard output and error together, whose interleaving is not fixed);
 `...` in an expected line stands for any text, such as a path or a long tail. A ```json
@@ -39,7 +39,7 @@ sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import results  # noqa: E402
 
 SHELL_LANGS = {"sh", "shell", "bash", "console"}
-FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#)\s*([\w./-]+\.(?:c|py|js|mjs|cjs|ts|cs|cmake|txt|java|kt|rs|toml|xml|gradle))\b")
+FILE_COMMENT = re.compile(r"^\s*(?:/\*|//|#|<!--)\s*([\w./-]+\.(?:c|py|js|mjs|cjs|ts|cs|cmake|txt|java|kt|rs|toml|xml|gradle))\b")
 SKIP_MARK = re.compile(r"<!--\s*readme-test:\s*skip\s+(.*?)\s*-->")
 # The READMEs that ship, top README first: new bindings' READMEs join by their folder.
 SHIPPED = ["README.md", "docs/*.md", "bindings/*/README.md"]

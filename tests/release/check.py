@@ -3,7 +3,7 @@
 """Checks the release in dist/ (make release) against the tables below: every file named
 and versioned from include/ntsrch.h, SHA256SUMS, each wheel's tag, contents and module,
 auditwheel's verdict on the Linux ones, the npm package's five prebuilds, each archive's
-files, module and tool. The x86_64 wheel runs the binding's suite in a fresh venv, the npm
+files, module and tool; the JVM artifact's jars, POM, and a Maven-built app using it. The x86_64 wheel runs the binding's suite in a fresh venv, the npm
 package and the Linux archives run here (arm64 under qemu). Binaries of other platforms are
 checked for their structure only: file format, CPU, library or program, exported names.
 Writes "pass NAME" / "fail NAME" lines to RESULTS/release.txt; exits 1 when any failed.
@@ -81,8 +81,19 @@ def archive_name(p):
     return f"ntsrch-{VERSION}-{p['name']}.{p['archive']}"
 
 
+# The JVM artifact: jar/PLATFORM/module under JNA's platform folder names.
+JNA_PLATFORMS = {"linux-x86-64": (f"{M}.so", ELF_X64), "linux-aarch64": (f"{M}.so", ELF_A64),
+                 "win32-x86-64": (f"{M}.dll", PE_X64), "darwin-x86-64": (f"{M}.dylib", MACHO_X64),
+                 "darwin-aarch64": (f"{M}.dylib", MACHO_A64)}
+JVM_JAR = f"ntsrch-{VERSION}.jar"
+JVM_FILES = [JVM_JAR, f"ntsrch-{VERSION}-sources.jar", f"ntsrch-{VERSION}-javadoc.jar", f"ntsrch-{VERSION}.pom"] + [
+    f"ntsrch-{VERSION}-{p}.jar" for p in JNA_PLATFORMS]
+JVM_CACHE = os.environ.get("NTSRCH_JVM_CACHE", "/var/cache/ntsrch-jvm")
+JDK17 = "/usr/lib/jvm/java-17-openjdk-" + subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
+                                                         text=True).stdout.strip()
+
 DIST_FILES = sorted(DEBS + [wheel_name(p) for p in PLATFORMS] + [archive_name(p) for p in PLATFORMS]
-                    + [f"ntsrch-{VERSION}.tgz", "SHA256SUMS"])
+                    + [f"ntsrch-{VERSION}.tgz", "SHA256SUMS"] + JVM_FILES)
 
 
 class Failed(Exception):
@@ -344,6 +355,94 @@ def npm_runs(tmp):
     return run("node", "smoke.js", cwd=tmp, env=env).strip()
 
 
+def jar_natives(jar):
+    with zipfile.ZipFile(os.path.join(DIST, jar)) as z:
+        return {n: z.read(n) for n in z.namelist()
+                if not n.endswith("/") and not n.startswith(("com/", "META-INF/"))}
+
+
+def jvm_jar(tmp):
+    """Classes for Java 11, the manifest's entries, and the five modules, each checked."""
+    with zipfile.ZipFile(os.path.join(DIST, JVM_JAR)) as z:
+        classes = [n for n in z.namelist() if n.endswith(".class")]
+        expect("com/nortaveltune/ntsrch/Ntsrch.class" in classes, f"{JVM_JAR} lacks Ntsrch.class")
+        for c in classes:
+            major, = struct.unpack(">H", z.read(c)[6:8])
+            expect(major <= 55, f"{c}: class file version {major}, above Java 11's 55")
+        manifest = z.read("META-INF/MANIFEST.MF").decode()
+    for entry in ("Automatic-Module-Name: com.nortaveltune.ntsrch", "Enable-Native-Access: ALL-UNNAMED"):
+        expect(entry in manifest, f"the manifest lacks {entry}")
+    natives = jar_natives(JVM_JAR)
+    want = sorted(f"{p}/{f}" for p, (f, _) in JNA_PLATFORMS.items())
+    expect(sorted(natives) == want, f"{JVM_JAR} holds {sorted(natives)}, want {want}")
+    notes = []
+    for p, (f, kind) in JNA_PLATFORMS.items():
+        path = os.path.join(tmp, p + "-" + f)
+        with open(path, "wb") as out:
+            out.write(natives[f"{p}/{f}"])
+        notes.append(check_binary(path, kind))
+    return f"{len(classes)} classes; " + "; ".join(notes)
+
+
+def jvm_classifier(platform, _tmp):
+    jar = f"ntsrch-{VERSION}-{platform}.jar"
+    natives = jar_natives(jar)
+    name = f"{platform}/{JNA_PLATFORMS[platform][0]}"
+    expect(list(natives) == [name], f"{jar} holds {sorted(natives)}, want [{name}]")
+    expect(natives[name] == jar_natives(JVM_JAR)[name], f"{jar}: {name} differs from the main jar's")
+    with zipfile.ZipFile(os.path.join(DIST, jar)) as z, zipfile.ZipFile(os.path.join(DIST, JVM_JAR)) as m:
+        mine = sorted(n for n in z.namelist() if n.endswith(".class"))
+        expect(mine == sorted(n for n in m.namelist() if n.endswith(".class")), f"{jar}: classes differ")
+
+
+def jvm_docs(_tmp):
+    for jar, member in ((f"ntsrch-{VERSION}-sources.jar", "com/nortaveltune/ntsrch/Ntsrch.java"),
+                        (f"ntsrch-{VERSION}-javadoc.jar", "com/nortaveltune/ntsrch/Ntsrch.html")):
+        with zipfile.ZipFile(os.path.join(DIST, jar)) as z:
+            # javadoc may put its pages under the automatic module's name.
+            expect(any(n == member or n.endswith("/" + member) for n in z.namelist()), f"{jar} lacks {member}")
+
+
+def jvm_pom(_tmp):
+    """Standalone (no parent to fetch), this version, and JNA its one runtime dependency."""
+    import xml.etree.ElementTree as ET
+    ns = {"m": "http://maven.apache.org/POM/4.0.0"}
+    root = ET.parse(os.path.join(DIST, f"ntsrch-{VERSION}.pom")).getroot()
+    expect(root.find("m:parent", ns) is None, "the POM has a parent")
+    coords = [root.findtext(f"m:{k}", namespaces=ns) for k in ("groupId", "artifactId", "version")]
+    expect(coords == ["com.nortaveltune", "ntsrch", VERSION], f"the POM is {coords}")
+    deps = [(d.findtext("m:artifactId", namespaces=ns), d.findtext("m:scope", namespaces=ns))
+            for d in root.findall("m:dependencies/m:dependency", ns)]
+    expect([a for a, scope in deps if scope in (None, "compile", "runtime")] == ["jna"], f"runtime dependencies {deps}")
+
+
+def jvm_app(tmp):
+    """The artifact installed into an empty local Maven repository; a two-line app built with
+    Maven against it and run. Maven's plugins and JNA come from the registry: here, the copy
+    of it that scripts/install-deps jvm made, as a mirror, so nothing else can come in."""
+    repo, app = os.path.join(tmp, "repo"), os.path.join(tmp, "app")
+    shutil.copytree(os.path.join(ROOT, "tests", "release", "jvm-app"), app)
+    settings = os.path.join(tmp, "settings.xml")
+    with open(settings, "w") as f:
+        f.write("<settings><mirrors><mirror><id>registry</id><mirrorOf>*</mirrorOf>"
+                f"<url>file://{JVM_CACHE}/m2</url></mirror></mirrors></settings>\n")
+    env = dict(os.environ, JAVA_HOME=JDK17)
+    env.pop("NTSRCH_MODULE", None)
+    mvn = ["/usr/bin/mvn", "-B", "-q", "-s", settings, f"-Dmaven.repo.local={repo}"]
+    run(*mvn, "org.apache.maven.plugins:maven-install-plugin:3.1.4:install-file", f"-Dfile={os.path.join(DIST, JVM_JAR)}",
+        f"-DpomFile={os.path.join(DIST, f'ntsrch-{VERSION}.pom')}", cwd=tmp, env=env)
+    run(*mvn, f"-Dntsrch.version={VERSION}", "package", "dependency:build-classpath", "-Dmdep.outputFile=cp.txt",
+        cwd=app, env=env)
+    cp = open(os.path.join(app, "cp.txt")).read().strip().split(os.pathsep)
+    expect(sorted(os.path.basename(c) for c in cp) == ["jna-5.19.1.jar", JVM_JAR], f"the app's class path: {cp}")
+    os.makedirs(os.path.join(tmp, "jtmp"))
+    out = run(f"{JDK17}/bin/java", f"-Djava.io.tmpdir={tmp}/jtmp", f"-Djna.tmpdir={tmp}/jtmp", "-cp",
+              os.pathsep.join([os.path.join(app, "target", "app-1.jar")] + cp), "Main", cwd=app, env=env).strip()
+    want = "https://api.nortaveltune.com/search/api?q=night%20skies&format=json"
+    expect(out == want, f"the app printed {out!r}")
+    return out
+
+
 def main():
     results = sys.argv[1]
     os.makedirs(results, exist_ok=True)
@@ -361,6 +460,9 @@ def main():
     checks += [(f"npm prebuild {k}", lambda t, k=k: npm_prebuild(k, t)) for k in PREBUILDS]
     checks += [("wheel manylinux_2_17_x86_64 binding suite", lambda t: wheel_suite(PLATFORMS[0], t)),
                ("npm package runs (linux-x64)", npm_runs)]
+    checks += [("jvm jar", jvm_jar), ("jvm sources and javadoc", jvm_docs), ("jvm pom", jvm_pom)]
+    checks += [(f"jvm jar {p}", lambda t, p=p: jvm_classifier(p, t)) for p in JNA_PLATFORMS]
+    checks.append(("jvm app builds with Maven and runs", jvm_app))
     failed = 0
     with open(os.path.join(results, "release.txt"), "w") as out:
         for name, fn in checks:
