@@ -81,7 +81,9 @@ final class Utf8 {
         if (find(utf8, '?', length) >= 0) {
             int at = loneSurrogate(s);
             if (at >= 0) {
-                throw new IllegalArgumentException(param + ": not encodable as UTF-8 at character " + at);
+                // Counted in code points, as every binding counts characters.
+                throw new IllegalArgumentException(
+                        param + ": not encodable as UTF-8 at character " + s.codePointCount(0, at));
             }
         }
         int nul = s.indexOf('\0');

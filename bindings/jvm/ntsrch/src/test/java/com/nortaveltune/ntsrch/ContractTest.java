@@ -99,8 +99,13 @@ class ContractTest {
         }
 
         if (row.has("result")) {
-            String want = row.get("result").get("text").asText();
+            JsonNode result = row.get("result");
             Object got = call.run();
+            if (result.has("bytes_hex")) {
+                assertArrayEquals(hex(result.get("bytes_hex").asText()), (byte[]) got);
+                return;
+            }
+            String want = result.get("text").asText();
             if (bytes) {
                 assertArrayEquals(want.getBytes(StandardCharsets.UTF_8), (byte[]) got);
             } else {
@@ -181,5 +186,13 @@ class ContractTest {
             }
         }
         return sb.toString();
+    }
+
+    private static byte[] hex(String h) {
+        byte[] out = new byte[h.length() / 2];
+        for (int i = 0; i < out.length; i++) {
+            out[i] = (byte) Integer.parseInt(h.substring(2 * i, 2 * i + 2), 16);
+        }
+        return out;
     }
 }
