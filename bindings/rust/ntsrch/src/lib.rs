@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: MIT
+//! Safe API of the ntsrch music search module: search request URLs, filtering and
+//! ordering of JSON track lists, and the reshaping of unified search results.
+//!
+//! Every function may be called from any number of threads at once. Each one makes the C
+//! call and reads that thread's last-error text in the same function, so an error can
+//! never be another call's. The calls are blocking and CPU-bound: an async application
+//! runs them on a blocking pool (`tokio::task::spawn_blocking`, see the README).
+//!
+//! ```
+//! let url = ntsrch::build_search_url("night skies", None)?;
+//! assert!(url.ends_with("/search/api?q=night%20skies&format=json"));
+//!
+//! let options = ntsrch::FilterOptions { sort: ntsrch::SortMode::TitleAsc, ..Default::default() };
+//! let kept = ntsrch::filter_and_sort_tracks(r#"[{"title":"Zeta"},{"title":"alpha"}]"#, &options)?;
+//! assert_eq!(kept, r#"[{"title":"alpha"},{"title":"Zeta"}]"#);
+//! # Ok::<(), ntsrch::Error>(())
+//! ```
+
+use std::ffi::{CStr, CString};
+use std::fmt;
+use std::os::raw::{c_char, c_int, c_void};
+use std::ptr;
+
+/// The raw C declarations this crate wraps, for the version and ABI constants.
+pub use ntsrch_sys as sys;
+
+/// Why a call failed.
+#[non_exhaustive]
+#[derive(Clone, Debug, PartialEq, Eq)]
+pub enum Error {
+    /// The module refused the input: `message` is its last-error text (such as
+    /// `"tracks_json must be array"`), `function` the C function that refused it.
+    Refused {
+        /// Name of the C function, e.g. `"ntsrch_filter_and_sort_tracks_json"`.
+        function: &'static str,
+        /// The module's message.
+        message: String,
+    },
+    /// The module ran out of memory (it left no message).
+    OutOfMemory {
+        /// Name of the C function.
+        function: &'static str,
+    },
+    /// A text argument holds a NUL byte, which a C string cannot carry; nothing was called.
+    InteriorNul {
+        /// The parameter's name, e.g. `"query"`.
+        param: &'static str,
+        /// Byte offset of the first NUL.
+        position: usize,
+    },
+}
+
+impl fmt::Display for Error {
+    fn fmt(&self, f: &mut fmt::Formatter<'_>) -> fmt::Result {
+        match self {
+            Error::Refused { function, message } => write!(f, "{function}: {message}"),
+            Error::OutOfMemory { function } => write!(f, "{function}: out of memory"),
+            Error::InteriorNul { param, position } => {
+                write!(f, "{param}: embedded NUL at byte {position}")
+            }
+        }
+    }
+}
+
+impl std::error::Error for Error {}
+
+/// Order of [`filter_and_sort_tracks`]' result. Every order is stable: ties keep input order.
+#[derive(Clone, Copy, Debug, Default, PartialEq, Eq, Hash)]
+pub enum SortMode {
+    /// Input order.
+    #[default]
+    None,
+    /// By `"title"`, ASCII letters compared case-insensitively.
+    TitleAsc,
+    /// By `"artist"`, ASCII letters compared case-insensitively.
+    ArtistAsc,
+    /// Largest `"publishTimestamp"` first.
+    NewestFirst,
+    /// Smallest `"duration"` first.
+    ShortestFirst,
+    /// Tracks whose `"streamURL"` is in the downloaded list first.
+    DownloadedFirst,
+}
+
+impl SortMode {
+    /// The C value (`NTSRCH_SORT_*`).
+    pub fn raw(self) -> i32 {
+        match self {
+            SortMode::None => sys::NTSRCH_SORT_NONE,
+            SortMode::TitleAsc => sys::NTSRCH_SORT_TITLE_ASC,
+            SortMode::ArtistAsc => sys::NTSRCH_SORT_ARTIST_ASC,
+            SortMode::NewestFirst => sys::NTSRCH_SORT_NEWEST_FIRST,
+            SortMode::ShortestFirst => sys::NTSRCH_SORT_SHORTEST_FIRST,
+            SortMode::DownloadedFirst => sys::NTSRCH_SORT_DOWNLOADED_FIRST,
+        }
+    }
+}
+
+/// What [`filter_and_sort_tracks`] keeps and how it orders it; `Default` keeps every
+/// track in input order.
+#[derive(Clone, Copy, Debug, Default, PartialEq, Eq)]
+pub struct FilterOptions<'a> {
+    /// Keep tracks whose title or artist contains this text (ASCII case ignored,
+    /// surrounding whitespace trimmed); `None` or blank keeps all.
+    pub query: Option<&'a str>,
+    /// Keep only tracks whose `"streamURL"` is in `downloaded`.
+    pub downloaded_only: bool,
+    /// JSON array of the downloaded tracks' stream URLs.
+    pub downloaded: Option<&'a str>,
+    /// Order of the result.
+    pub sort: SortMode,
+}
+
+const URL_FN: &str = "ntsrch_build_search_url";
+const FILTER_FN: &str = "ntsrch_filter_and_sort_tracks_json";
+const NORMALIZE_FN: &str = "ntsrch_normalize_unified_results_json";
+
+/// The search request URL: `base_url` (default: the module's own; trailing slashes
+/// dropped) + `/search/api?q=` + the percent-encoded query + `&format=json`.
+///
+/// Errors: [`Error::Refused`] with `"empty query"` for a blank query,
+/// [`Error::InteriorNul`] for a NUL in either text.
+pub fn build_search_url(query: &str, base_url: Option<&str>) -> Result<String, Error> {
+    let query = c_text("query", query.as_bytes())?;
+    let base = base_url.map(|b| c_text("base_url", b.as_bytes())).transpose()?;
+    // SAFETY: both pointers are NUL-terminated strings (or NULL) alive for the call.
+    let out = call(URL_FN, || unsafe { sys::ntsrch_build_search_url(opt_ptr(&base), query.as_ptr()) })?;
+    // The URL is ASCII (the query is percent-encoded) after a base that is valid UTF-8.
+    Ok(utf8(out))
+}
+
+/// Filters the JSON array `tracks` as `options` say and returns the kept objects as a
+/// compact JSON array.
+///
+/// Errors: [`Error::Refused`] with `"tracks_json must be array"` for anything but a JSON
+/// array, [`Error::InteriorNul`] for a NUL in a text.
+pub fn filter_and_sort_tracks(tracks: &str, options: &FilterOptions<'_>) -> Result<String, Error> {
+    filter(tracks.as_bytes(), options).map(utf8)
+}
+
+/// [`filter_and_sort_tracks`] from and to bytes (UTF-8 JSON), for input read from a file
+/// or the network; the module refuses invalid UTF-8 itself.
+pub fn filter_and_sort_tracks_bytes(tracks: &[u8], options: &FilterOptions<'_>) -> Result<Vec<u8>, Error> {
+    filter(tracks, options)
+}
+
+/// Reshapes a unified search result into
+/// `{"localCount":N,"catalogueCount":M,"local":[...],"catalogue":[...]}`.
+///
+/// The length is passed with the bytes: nothing is copied and no NUL is needed.
+/// Errors: [`Error::Refused`] with `"invalid search json"`.
+pub fn normalize_unified_results(unified: &[u8]) -> Result<String, Error> {
+    // Length 0 means "NUL-terminated" to the module, so an empty input goes as "".
+    let (p, len) = if unified.is_empty() {
+        (b"\0".as_ptr(), 0)
+    } else {
+        (unified.as_ptr(), unified.len())
+    };
+    // SAFETY: p points to len readable bytes (or to a NUL when len is 0).
+    call(NORMALIZE_FN, || unsafe { sys::ntsrch_normalize_unified_results_json(p.cast(), len) }).map(utf8)
+}
+
+/// Runs the module's built-in checks: `Err(1)` when search URL building fails, `Err(2)`
+/// when title ordering fails.
+pub fn selftest() -> Result<(), i32> {
+    // SAFETY: no arguments, no state.
+    match unsafe { sys::ntsrch_selftest() } {
+        0 => Ok(()),
+        code => Err(code),
+    }
+}
+
+/// The module's version text, such as `"1.0.0"`.
+pub fn version() -> &'static str {
+    // SAFETY: the module returns a static NUL-terminated ASCII string.
+    let v = unsafe { CStr::from_ptr(sys::ntsrch_version()) };
+    v.to_str().unwrap_or("")
+}
+
+/// The module's ABI version; this crate is built for [`ntsrch_sys::NTSRCH_ABI_VERSION`].
+pub fn abi_version() -> i32 {
+    // SAFETY: no arguments, no state.
+    unsafe { sys::ntsrch_abi_version() }
+}
+
+fn filter(tracks: &[u8], o: &FilterOptions<'_>) -> Result<Vec<u8>, Error> {
+    // Checked in the C signature's order, so the first bad argument is the one named.
+    // The copy of `tracks` is the one a C string forces: it needs a NUL after it.
+    let tracks = c_text("tracks", tracks)?;
+    let query = o.query.map(|q| c_text("query", q.as_bytes())).transpose()?;
+    let downloaded = o.downloaded.map(|d| c_text("downloaded", d.as_bytes())).transpose()?;
+    let (only, sort) = (c_int::from(o.downloaded_only), o.sort.raw());
+    // SAFETY: every pointer is a NUL-terminated string (or NULL) alive for the call.
+    call(FILTER_FN, || unsafe {
+        sys::ntsrch_filter_and_sort_tracks_json(tracks.as_ptr(), opt_ptr(&query), only, opt_ptr(&downloaded), sort)
+    })
+}
+
+fn c_text(param: &'static str, text: &[u8]) -> Result<CString, Error> {
+    CString::new(text).map_err(|e| Error::InteriorNul { param, position: e.nul_position() })
+}
+
+fn opt_ptr(s: &Option<CString>) -> *const c_char {
+    s.as_ref().map_or(ptr::null(), |s| s.as_ptr())
+}
+
+/// Makes the C call and, on NULL, reads this thread's last error before anything else can
+/// run on it; copies a result out and releases it.
+fn call(function: &'static str, c: impl FnOnce() -> *mut c_char) -> Result<Vec<u8>, Error> {
+    let out = c();
+    if out.is_null() {
+        // SAFETY: never NULL; valid until this thread's next producing call.
+        let why = unsafe { CStr::from_ptr(sys::ntsrch_last_error()) };
+        return Err(if why.to_bytes().is_empty() {
+            Error::OutOfMemory { function }
+        } else {
+            Error::Refused { function, message: why.to_string_lossy().into_owned() }
+        });
+    }
+    // SAFETY: a non-NULL result is a NUL-terminated string we own until ntsrch_free.
+    let bytes = unsafe { CStr::from_ptr(out) }.to_bytes().to_vec();
+    unsafe { sys::ntsrch_free(out.cast::<c_void>()) };
+    Ok(bytes)
+}
+
+/// The module's results are UTF-8 whenever its inputs are (it refuses invalid UTF-8 in
+/// JSON); a lossy conversion would hide a broken module, so this checks and fails loudly.
+fn utf8(bytes: Vec<u8>) -> String {
+    String::from_utf8(bytes).expect("the module returned text that is not UTF-8")
+}
