@@ -5,6 +5,7 @@
 use std::env;
 use std::fs;
 use std::path::{Path, PathBuf};
+#[cfg(not(feature = "bundled"))]
 use std::process::Command;
 
 /// Where yyjson's source is unpacked by `scripts/install-deps rust`.
@@ -14,16 +15,23 @@ fn main() {
     let manifest = PathBuf::from(env::var_os("CARGO_MANIFEST_DIR").expect("CARGO_MANIFEST_DIR"));
     let out = PathBuf::from(env::var_os("OUT_DIR").expect("OUT_DIR"));
     let sources = Sources::find(&manifest);
-    println!("cargo:include={}", sources.include.display());
-    if env::var_os("CARGO_FEATURE_BUNDLED").is_some() {
+    #[cfg(feature = "bundled")]
+    {
+        let _ = out;
         bundle(&sources);
-    } else {
-        link_installed(&out);
+        println!("cargo:include={}", sources.include.display());
+    }
+    #[cfg(not(feature = "bundled"))]
+    {
+        // The installed header where pkg-config names one, else the one this crate declares.
+        let include = link_installed(&out).unwrap_or(sources.include);
+        println!("cargo:include={}", include.display());
     }
 }
 
 /// The module's and yyjson's sources: copied into `csrc/` in a packaged crate, taken from
 /// the repository otherwise (so no file is kept twice).
+#[cfg_attr(not(feature = "bundled"), allow(dead_code))]
 struct Sources {
     cpp: PathBuf,
     include: PathBuf,
@@ -47,6 +55,7 @@ impl Sources {
     }
 }
 
+#[cfg(feature = "bundled")]
 fn bundle(sources: &Sources) {
     let yyjson_c = sources.yyjson.join("yyjson.c");
     if !yyjson_c.is_file() {
@@ -98,18 +107,20 @@ fn bundle(sources: &Sources) {
 /// Links the installed module, which has no `lib` prefix (`nortavel-nortaveltune-search-client.so`):
 /// `-l` cannot name it and `+verbatim` needs Rust 1.67, so OUT_DIR gets a `libntsrch.so`
 /// link to it. The binary then records the module's own SONAME, not the link's name.
-fn link_installed(out: &Path) {
+#[cfg(not(feature = "bundled"))]
+fn link_installed(out: &Path) -> Option<PathBuf> {
     println!("cargo:rerun-if-env-changed=NTSRCH_LIB_DIR");
-    let module = match env::var_os("NTSRCH_LIB_DIR") {
+    let (module, include) = match env::var_os("NTSRCH_LIB_DIR") {
         Some(dir) => {
             let dir = PathBuf::from(dir);
             let found = ["nortavel-nortaveltune-search-client.so", "nortavel-nortaveltune-search-client.dylib"]
                 .iter()
                 .map(|n| dir.join(n))
                 .find(|p| p.is_file());
-            found.unwrap_or_else(|| panic!("NTSRCH_LIB_DIR={}: no module in that folder", dir.display()))
+            let module = found.unwrap_or_else(|| panic!("NTSRCH_LIB_DIR={}: no module in that folder", dir.display()));
+            (module, None)
         }
-        None => pkg_config_module(),
+        None => (PathBuf::from(pkg_config("module")), Some(PathBuf::from(pkg_config("includedir")))),
     };
     let macos = env::var("CARGO_CFG_TARGET_OS").map_or(false, |os| os == "macos");
     let link = out.join(if macos { "libntsrch.dylib" } else { "libntsrch.so" });
@@ -119,17 +130,17 @@ fn link_installed(out: &Path) {
     println!("cargo:rustc-link-search=native={}", out.display());
     println!("cargo:rustc-link-lib=dylib=ntsrch");
     println!("cargo:module={}", module.display());
+    include
 }
 
-fn pkg_config_module() -> PathBuf {
+#[cfg(not(feature = "bundled"))]
+fn pkg_config(variable: &str) -> String {
     println!("cargo:rerun-if-env-changed=PKG_CONFIG_PATH");
     let run = Command::new(env::var_os("PKG_CONFIG").unwrap_or_else(|| "pkg-config".into()))
-        .args(["--variable=module", "ntsrch"])
+        .args([&format!("--variable={variable}"), "ntsrch"])
         .output();
     match run {
-        Ok(o) if o.status.success() && !o.stdout.is_empty() => {
-            PathBuf::from(String::from_utf8_lossy(&o.stdout).trim())
-        }
+        Ok(o) if o.status.success() && o.stdout.len() > 1 => String::from_utf8_lossy(&o.stdout).trim().to_owned(),
         Ok(o) => panic!(
             "without the `bundled` feature the module is found through `pkg-config ntsrch` or \
              NTSRCH_LIB_DIR; pkg-config said: {}",
@@ -139,13 +150,13 @@ fn pkg_config_module() -> PathBuf {
     }
 }
 
-#[cfg(unix)]
+#[cfg(all(unix, not(feature = "bundled")))]
 fn symlink(target: &Path, link: &Path) {
     std::os::unix::fs::symlink(target, link)
         .unwrap_or_else(|e| panic!("{} -> {}: {e}", link.display(), target.display()));
 }
 
-#[cfg(not(unix))]
+#[cfg(all(not(unix), not(feature = "bundled")))]
 fn symlink(target: &Path, _link: &Path) {
     panic!("linking an installed module is done on Unix only; use the `bundled` feature ({})", target.display());
 }
