@@ -14,7 +14,7 @@ TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test check test-unit bench bench-host clean test-asan test-tsan \
 	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
-	release test-release wasm
+	release test-release wasm test-rust
 
 all: build
 
@@ -55,6 +55,13 @@ test-unit: build
 test-readme:
 	@mkdir -p $(RESULTS)
 	python3 tests/readme/run_readme.py README.md $(RESULTS)
+
+# The Rust crates (bindings/rust) with Debian's own cargo, offline: both link modes, the
+# case table, clippy, docs, both crates packaged and verified. Installs nothing: its
+# toolchain and crates come from `scripts/install-deps rust`.
+test-rust: build
+	@mkdir -p $(RESULTS)
+	bindings/rust/test $(abspath $(RESULTS)) $(abspath $(BUILD))
 
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
