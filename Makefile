@@ -14,7 +14,7 @@ TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build demo test check test-unit bench bench-host clean test-asan test-tsan \
 	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
-	release test-release wasm test-rust
+	release test-release wasm test-rust bench-host-rust
 
 all: build
 
@@ -174,6 +174,13 @@ bench-host: deps
 	cmake --build $(HOST_BUILD) --target ntsrch
 	NTSRCH_MODULE=$(HOST_MODULE) node bench/host/node_host.js
 	if [ -f bench/host/python_host.py ]; then NTSRCH_MODULE=$(HOST_MODULE) python3 bench/host/python_host.py; fi
+	if [ -x /usr/bin/cargo ]; then $(MAKE) --no-print-directory bench-host-rust SKIP_DEPS=1; fi
+
+# The Rust crate against serde_json and the bare C call (bench/host/rust), built in release
+# mode with the module compiled in.
+bench-host-rust: DEPS_JOB = rust
+bench-host-rust: deps
+	bench/host/rust/run $(abspath $(BUILD))-rust
 
 clean:
 	rm -rf $(BUILD) build-* dist
