@@ -142,13 +142,13 @@ test-packages: packages
 # The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
 # package with five prebuilds, SHA256SUMS. Builds only: the cross trees' modules and tools
 # (macOS and the Windows import library come from `make test-cross`), no test is run.
-release: DEPS_JOB = packages cross
+release: DEPS_JOB = packages cross rust
 release: deps
 	BUILD=$(BUILD) scripts/build-packages
 	BUILD=$(BUILD) scripts/build-release
 
 # What `make release` built, checked against tables of expectations (tests/release/).
-test-release: DEPS_JOB = packages cross
+test-release: DEPS_JOB = packages cross rust
 test-release: release
 	tests/release/check.py $(abspath $(RESULTS))
 
