@@ -20,7 +20,7 @@
 use std::ffi::{CStr, CString};
 use std::fmt;
 use std::os::raw::{c_char, c_int, c_void};
-use std::ptr;
+use std::ptr::{self, NonNull};
 
 /// The raw C declarations this crate wraps, for the version and ABI constants.
 pub use ntsrch_sys as sys;
@@ -64,6 +64,77 @@ impl fmt::Display for Error {
 }
 
 impl std::error::Error for Error {}
+
+/// A result left in the module's own buffer, read as `&str` (or bytes) without a copy and
+/// released when dropped. The `String` and `Vec<u8>` functions copy it out once; the
+/// `_text` functions hand it over as it is, for a caller that only reads or writes it out.
+///
+/// It is UTF-8: the module's JSON reader refuses invalid UTF-8, its writer copies strings
+/// as read, and a URL is ASCII after a base that is a `&str`.
+pub struct Text {
+    ptr: NonNull<c_char>,
+    len: usize,
+}
+
+// SAFETY: the buffer is never written after the call, and ntsrch_free may run on any thread.
+unsafe impl Send for Text {}
+// SAFETY: as above; shared access only reads.
+unsafe impl Sync for Text {}
+
+impl Text {
+    /// The result's bytes, without its NUL terminator.
+    pub fn as_bytes(&self) -> &[u8] {
+        // SAFETY: ptr holds len bytes (then a NUL) until drop.
+        unsafe { std::slice::from_raw_parts(self.ptr.as_ptr().cast::<u8>(), self.len) }
+    }
+}
+
+impl std::ops::Deref for Text {
+    type Target = str;
+    fn deref(&self) -> &str {
+        debug_assert!(std::str::from_utf8(self.as_bytes()).is_ok(), "the module returned text that is not UTF-8");
+        // SAFETY: the module's results are UTF-8 (see the type's documentation); checking
+        // again would be one more pass over every result.
+        unsafe { std::str::from_utf8_unchecked(self.as_bytes()) }
+    }
+}
+
+impl AsRef<[u8]> for Text {
+    fn as_ref(&self) -> &[u8] {
+        self.as_bytes()
+    }
+}
+
+impl AsRef<str> for Text {
+    fn as_ref(&self) -> &str {
+        self
+    }
+}
+
+impl fmt::Display for Text {
+    fn fmt(&self, f: &mut fmt::Formatter<'_>) -> fmt::Result {
+        f.write_str(self)
+    }
+}
+
+impl fmt::Debug for Text {
+    fn fmt(&self, f: &mut fmt::Formatter<'_>) -> fmt::Result {
+        fmt::Debug::fmt(&**self, f)
+    }
+}
+
+impl From<Text> for String {
+    fn from(t: Text) -> String {
+        String::from(&*t)
+    }
+}
+
+impl Drop for Text {
+    fn drop(&mut self) {
+        // SAFETY: the module's buffer, released exactly once, here.
+        unsafe { sys::ntsrch_free(self.ptr.as_ptr().cast::<c_void>()) }
+    }
+}
 
 /// Order of [`filter_and_sort_tracks`]' result. Every order is stable: ties keep input order.
 #[derive(Clone, Copy, Debug, Default, PartialEq, Eq, Hash)]
@@ -125,9 +196,7 @@ pub fn build_search_url(query: &str, base_url: Option<&str>) -> Result<String, E
     let query = c_text("query", query.as_bytes())?;
     let base = base_url.map(|b| c_text("base_url", b.as_bytes())).transpose()?;
     // SAFETY: both pointers are NUL-terminated strings (or NULL) alive for the call.
-    let out = call(URL_FN, || unsafe { sys::ntsrch_build_search_url(opt_ptr(&base), query.as_ptr()) })?;
-    // The URL is ASCII (the query is percent-encoded) after a base that is valid UTF-8.
-    Ok(utf8(out))
+    call(URL_FN, || unsafe { sys::ntsrch_build_search_url(opt_ptr(&base), query.as_ptr()) }).map(String::from)
 }
 
 /// Filters the JSON array `tracks` as `options` say and returns the kept objects as a
@@ -136,13 +205,19 @@ pub fn build_search_url(query: &str, base_url: Option<&str>) -> Result<String, E
 /// Errors: [`Error::Refused`] with `"tracks_json must be array"` for anything but a JSON
 /// array, [`Error::InteriorNul`] for a NUL in a text.
 pub fn filter_and_sort_tracks(tracks: &str, options: &FilterOptions<'_>) -> Result<String, Error> {
-    filter(tracks.as_bytes(), options).map(utf8)
+    filter(tracks.as_bytes(), options).map(String::from)
 }
 
 /// [`filter_and_sort_tracks`] from and to bytes (UTF-8 JSON), for input read from a file
 /// or the network; the module refuses invalid UTF-8 itself.
 pub fn filter_and_sort_tracks_bytes(tracks: &[u8], options: &FilterOptions<'_>) -> Result<Vec<u8>, Error> {
-    filter(tracks, options)
+    filter(tracks, options).map(|t| t.as_bytes().to_vec())
+}
+
+/// [`filter_and_sort_tracks`] from text or bytes, its result left in the module's buffer:
+/// no copy on the way out.
+pub fn filter_and_sort_tracks_text(tracks: impl AsRef<[u8]>, options: &FilterOptions<'_>) -> Result<Text, Error> {
+    filter(tracks.as_ref(), options)
 }
 
 /// Reshapes a unified search result into
@@ -151,6 +226,12 @@ pub fn filter_and_sort_tracks_bytes(tracks: &[u8], options: &FilterOptions<'_>) 
 /// The length is passed with the bytes: nothing is copied and no NUL is needed.
 /// Errors: [`Error::Refused`] with `"invalid search json"`.
 pub fn normalize_unified_results(unified: &[u8]) -> Result<String, Error> {
+    normalize_unified_results_text(unified).map(String::from)
+}
+
+/// [`normalize_unified_results`] with its result left in the module's buffer: no copy
+/// either way.
+pub fn normalize_unified_results_text(unified: &[u8]) -> Result<Text, Error> {
     // Length 0 means "NUL-terminated" to the module, so an empty input goes as "".
     let (p, len) = if unified.is_empty() {
         (b"\0".as_ptr(), 0)
@@ -158,7 +239,7 @@ pub fn normalize_unified_results(unified: &[u8]) -> Result<String, Error> {
         (unified.as_ptr(), unified.len())
     };
     // SAFETY: p points to len readable bytes (or to a NUL when len is 0).
-    call(NORMALIZE_FN, || unsafe { sys::ntsrch_normalize_unified_results_json(p.cast(), len) }).map(utf8)
+    call(NORMALIZE_FN, || unsafe { sys::ntsrch_normalize_unified_results_json(p.cast(), len) })
 }
 
 /// Runs the module's built-in checks: `Err(1)` when search URL building fails, `Err(2)`
@@ -184,7 +265,7 @@ pub fn abi_version() -> i32 {
     unsafe { sys::ntsrch_abi_version() }
 }
 
-fn filter(tracks: &[u8], o: &FilterOptions<'_>) -> Result<Vec<u8>, Error> {
+fn filter(tracks: &[u8], o: &FilterOptions<'_>) -> Result<Text, Error> {
     // Checked in the C signature's order, so the first bad argument is the one named.
     // The copy of `tracks` is the one a C string forces: it needs a NUL after it.
     let tracks = c_text("tracks", tracks)?;
@@ -206,29 +287,21 @@ fn opt_ptr(s: &Option<CString>) -> *const c_char {
 }
 
 /// Makes the C call and, on NULL, reads this thread's last error before anything else can
-/// run on it; copies a result out and releases it.
-fn call(function: &'static str, c: impl FnOnce() -> *mut c_char) -> Result<Vec<u8>, Error> {
+/// run on it.
+fn call(function: &'static str, c: impl FnOnce() -> *mut c_char) -> Result<Text, Error> {
     let out = c();
-    if out.is_null() {
-        // SAFETY: never NULL; valid until this thread's next producing call.
-        let why = unsafe { CStr::from_ptr(sys::ntsrch_last_error()) };
-        return Err(if why.to_bytes().is_empty() {
-            Error::OutOfMemory { function }
-        } else {
-            Error::Refused { function, message: why.to_string_lossy().into_owned() }
-        });
+    match NonNull::new(out) {
+        // SAFETY: a non-NULL result is a NUL-terminated string we own until ntsrch_free.
+        Some(ptr) => Ok(Text { ptr, len: unsafe { CStr::from_ptr(out) }.to_bytes().len() }),
+        None => {
+            // SAFETY: never NULL; valid until this thread's next producing call.
+            let why = unsafe { CStr::from_ptr(sys::ntsrch_last_error()) };
+            Err(if why.to_bytes().is_empty() {
+                Error::OutOfMemory { function }
+            } else {
+                Error::Refused { function, message: why.to_string_lossy().into_owned() }
+            })
+        }
     }
-    // SAFETY: a non-NULL result is a NUL-terminated string we own until ntsrch_free.
-    let bytes = unsafe { CStr::from_ptr(out) }.to_bytes().to_vec();
-    unsafe { sys::ntsrch_free(out.cast::<c_void>()) };
-    Ok(bytes)
 }
 
-/// The module's results are UTF-8: its JSON reader refuses invalid UTF-8 and its writer
-/// copies strings as read, and a URL is ASCII after a base that is a `&str`. Checking
-/// again would be one more pass over every result.
-fn utf8(bytes: Vec<u8>) -> String {
-    debug_assert!(std::str::from_utf8(&bytes).is_ok(), "the module returned text that is not UTF-8");
-    // SAFETY: the module's results are UTF-8, as said above.
-    unsafe { String::from_utf8_unchecked(bytes) }
-}

@@ -114,6 +114,17 @@ fn bytes_and_text_give_the_same_result() {
         let bytes = ntsrch::filter_and_sort_tracks_bytes(tracks.as_bytes(), &o).expect("bytes");
         assert_eq!(text.as_bytes(), &bytes[..], "{sort:?}");
     }
+    // Left in the module's buffer: the same text, readable from another thread.
+    let o = FilterOptions { sort: SortMode::TitleAsc, ..Default::default() };
+    let kept = ntsrch::filter_and_sort_tracks_text(tracks, &o).expect("text");
+    let copied = ntsrch::filter_and_sort_tracks(tracks, &o).expect("string");
+    assert_eq!(thread::spawn(move || kept.to_string()).join().expect("thread"), copied);
+    let unified = br#"{"tracks":[{"title":"x"}]}"#;
+    let kept = ntsrch::normalize_unified_results_text(unified).expect("text");
+    assert_eq!(&*kept, ntsrch::normalize_unified_results(unified).expect("string"));
+    assert_eq!(kept.as_bytes(), AsRef::<[u8]>::as_ref(&kept));
+    assert!(matches!(ntsrch::normalize_unified_results_text(b"["), Err(Error::Refused { .. })));
+
     // Invalid UTF-8 goes in as bytes only, and the module refuses it.
     assert!(matches!(
         ntsrch::filter_and_sort_tracks_bytes(b"[\"\xff\"]", &FilterOptions::default()),
