@@ -193,8 +193,9 @@ const NORMALIZE_FN: &str = "ntsrch_normalize_unified_results_json";
 /// Errors: [`Error::Refused`] with `"empty query"` for a blank query,
 /// [`Error::InteriorNul`] for a NUL in either text.
 pub fn build_search_url(query: &str, base_url: Option<&str>) -> Result<String, Error> {
-    let query = c_text("query", query.as_bytes())?;
+    // The C signature's order: base_url is checked before query.
     let base = base_url.map(|b| c_text("base_url", b.as_bytes())).transpose()?;
+    let query = c_text("query", query.as_bytes())?;
     // SAFETY: both pointers are NUL-terminated strings (or NULL) alive for the call.
     call(URL_FN, || unsafe { sys::ntsrch_build_search_url(opt_ptr(&base), query.as_ptr()) }).map(String::from)
 }

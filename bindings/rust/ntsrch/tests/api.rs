@@ -62,6 +62,11 @@ fn errors_name_what_failed() {
         ),
         // The first bad argument in the C signature's order is the one named.
         (
+            ntsrch::build_search_url("\0", Some("ab\0")),
+            Error::InteriorNul { param: "base_url", position: 2 },
+            "base_url: embedded NUL at byte 2",
+        ),
+        (
             ntsrch::filter_and_sort_tracks("[\0]", &FilterOptions { query: Some("\0"), ..Default::default() }),
             Error::InteriorNul { param: "tracks", position: 1 },
             "tracks: embedded NUL at byte 1",
