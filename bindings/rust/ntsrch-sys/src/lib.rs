@@ -9,6 +9,8 @@
 //! exactly once with [`ntsrch_free`], or NULL; after a NULL, [`ntsrch_last_error`] on the
 //! same thread says why (empty: out of memory). The safe API is the `ntsrch` crate.
 
+#![deny(missing_docs)]
+
 use std::os::raw::{c_char, c_int, c_void};
 
 /// Header version, `"1.0.0"`: compare with [`ntsrch_version`].

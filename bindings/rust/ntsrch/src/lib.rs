@@ -17,6 +17,8 @@
 //! # Ok::<(), ntsrch::Error>(())
 //! ```
 
+#![deny(missing_docs)]
+
 use std::ffi::{CStr, CString};
 use std::fmt;
 use std::os::raw::{c_char, c_int, c_void};
@@ -225,7 +227,8 @@ pub fn filter_and_sort_tracks_text(tracks: impl AsRef<[u8]>, options: &FilterOpt
 /// `{"localCount":N,"catalogueCount":M,"local":[...],"catalogue":[...]}`.
 ///
 /// The length is passed with the bytes: nothing is copied and no NUL is needed.
-/// Errors: [`Error::Refused`] with `"invalid search json"`.
+/// Errors: [`Error::Refused`] with `"invalid search json"`, [`Error::InteriorNul`] for a
+/// NUL byte.
 pub fn normalize_unified_results(unified: &[u8]) -> Result<String, Error> {
     normalize_unified_results_text(unified).map(String::from)
 }
@@ -233,6 +236,13 @@ pub fn normalize_unified_results(unified: &[u8]) -> Result<String, Error> {
 /// [`normalize_unified_results`] with its result left in the module's buffer: no copy
 /// either way.
 pub fn normalize_unified_results_text(unified: &[u8]) -> Result<Text, Error> {
+    // The length goes with the bytes, but a NUL is refused as in every other text: no JSON
+    // text holds one, and every binding names it the same way.
+    // (`contains` on bytes is memchr: one fast pass, the position only when there is one.)
+    if unified.contains(&0) {
+        let position = unified.iter().position(|&b| b == 0).unwrap_or_default();
+        return Err(Error::InteriorNul { param: "unified", position });
+    }
     // Length 0 means "NUL-terminated" to the module, so an empty input goes as "".
     let (p, len) = if unified.is_empty() {
         (b"\0".as_ptr(), 0)

@@ -86,11 +86,11 @@ fn errors_name_what_failed() {
             Error::Refused { function: "ntsrch_normalize_unified_results_json", message: "invalid search json".into() },
             "ntsrch_normalize_unified_results_json: invalid search json",
         ),
-        // With the length passed, a NUL is just a byte the JSON reader refuses.
+        // The length is passed, yet a NUL is refused before the call, as in any text.
         (
             ntsrch::normalize_unified_results(b"{}\0"),
-            Error::Refused { function: "ntsrch_normalize_unified_results_json", message: "invalid search json".into() },
-            "ntsrch_normalize_unified_results_json: invalid search json",
+            Error::InteriorNul { param: "unified", position: 2 },
+            "unified: embedded NUL at byte 2",
         ),
     ];
     for (got, want, text) in cases {

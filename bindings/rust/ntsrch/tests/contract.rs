@@ -13,7 +13,56 @@ use serde_json::Value;
 
 /// Capabilities of the case table this API has none of: its texts are `&str`/`&[u8]`,
 /// its options a struct, its results text or bytes.
-const LACKS: &[&str] = &["utf16", "json_value", "dynamic_types", "options_object", "value_output"];
+const LACKS: &[&str] = &[
+    "utf16",
+    "json_value",
+    "dynamic_types",
+    "options_object",
+    "value_output",
+    "unbounded_int",
+    "output_argument",
+    "parse",
+];
+
+/// Stands in for a lone surrogate escape of the table, which serde_json refuses to read
+/// (a noncharacter no real row holds).
+const LONE_SURROGATE: char = '\u{ffff}';
+
+/// The table's text with each lone surrogate escape replaced by [`LONE_SURROGATE`]: such
+/// rows are for hosts whose strings are UTF-16, and Rust's cannot hold one.
+fn without_lone_surrogates(text: &str) -> String {
+    let b = text.as_bytes();
+    let mut out = String::with_capacity(text.len());
+    let mut i = 0;
+    let unit = |at: usize| -> Option<u16> {
+        let hex = text.get(at + 2..at + 6)?;
+        (b.get(at) == Some(&b'\\') && b.get(at + 1) == Some(&b'u')).then(|| u16::from_str_radix(hex, 16).ok())?
+    };
+    while i < b.len() {
+        // An escaped backslash is never the start of an escape.
+        if b[i] == b'\\' && b.get(i + 1) == Some(&b'\\') {
+            out.push_str("\\\\");
+            i += 2;
+            continue;
+        }
+        match unit(i) {
+            Some(0xd800..=0xdbff) if matches!(unit(i + 6), Some(0xdc00..=0xdfff)) => {
+                out.push_str(&text[i..i + 12]);
+                i += 12;
+            }
+            Some(0xd800..=0xdfff) => {
+                out.push(LONE_SURROGATE);
+                i += 6;
+            }
+            _ => {
+                let c = text[i..].chars().next().expect("char");
+                out.push(c);
+                i += c.len_utf8();
+            }
+        }
+    }
+    out
+}
 
 /// One argument as the Rust API can take it.
 enum Arg {
@@ -40,12 +89,7 @@ fn arg(args: &Value, name: &str) -> Result<Arg, String> {
         return Ok(Arg::Text(t.to_owned()));
     }
     if let Some(h) = v.get("bytes_hex").and_then(Value::as_str) {
-        let bytes = (0..h.len())
-            .step_by(2)
-            .map(|i| u8::from_str_radix(&h[i..i + 2], 16))
-            .collect::<Result<Vec<u8>, _>>()
-            .map_err(|e| format!("bad bytes_hex {h}: {e}"))?;
-        return Ok(Arg::Bytes(bytes));
+        return hex(h).map(Arg::Bytes);
     }
     if let Some(b) = v.get("bool").and_then(Value::as_bool) {
         return Ok(Arg::Bool(b));
@@ -54,6 +98,14 @@ fn arg(args: &Value, name: &str) -> Result<Arg, String> {
         return i.as_i64().map(Arg::Int).ok_or_else(|| format!("{name}: int {i} is beyond i64"));
     }
     Err(format!("{name}: an argument form this runner does not know: {v}"))
+}
+
+fn hex(h: &str) -> Result<Vec<u8>, String> {
+    (0..h.len())
+        .step_by(2)
+        .map(|i| h.get(i..i + 2).and_then(|x| u8::from_str_radix(x, 16).ok()))
+        .collect::<Option<Vec<u8>>>()
+        .ok_or_else(|| format!("bad bytes_hex {h}"))
 }
 
 /// Why a row cannot be said in Rust; `Ok(None)` when it can.
@@ -152,29 +204,56 @@ fn check(row: &Value) -> Result<Skip, String> {
     if !lacking.is_empty() {
         return Ok(Some(format!("needs {}", lacking.join(", "))));
     }
+    if row.to_string().contains(LONE_SURROGATE) {
+        return Ok(Some("a lone surrogate: Rust's strings cannot hold one".into()));
+    }
     if let Some(kind) = row.pointer("/error/kind").and_then(Value::as_str) {
         if kind == "type" || kind == "range" {
             return Ok(Some(format!("a {kind} error: Rust's types rule the input out at compile time")));
         }
     }
+    // The binding's own refusals come before any call: a refusal the module made just
+    // before must still be the thread's last error after them.
+    let primed = ntsrch::build_search_url(" ", None);
+    assert!(matches!(primed, Err(Error::Refused { .. })), "priming call: {primed:?}");
     let got = match run(row) {
+        Ok(Outcome::Failed(e)) => {
+            let last = last_error();
+            let want = match &e {
+                Error::Refused { message, .. } => message.clone(),
+                _ => "empty query".to_owned(),
+            };
+            if last != want {
+                return Err(format!("after {e:?} the last error is {last:?}, want {want:?}"));
+            }
+            Outcome::Failed(e)
+        }
         Ok(got) => got,
         Err(why) if why.contains("form this runner does not know") => return Err(why),
         Err(why) => return Ok(Some(why)),
     };
     match (row.get("result"), row.get("error"), got) {
         (Some(want), None, Outcome::Text(bytes)) => {
-            let want = want["text"].as_str().expect("result.text");
-            if bytes == want.as_bytes() {
+            let want = match (want.get("text").and_then(Value::as_str), want.get("bytes_hex").and_then(Value::as_str)) {
+                (Some(t), _) => t.as_bytes().to_vec(),
+                (None, Some(h)) => hex(h)?,
+                _ => return Err(format!("a result form this runner does not know: {want}")),
+            };
+            if bytes == want {
                 Ok(None)
             } else {
-                Err(format!("got {:?}, want {want:?}", String::from_utf8_lossy(&bytes)))
+                Err(format!("got {:?}, want {:?}", String::from_utf8_lossy(&bytes), String::from_utf8_lossy(&want)))
             }
         }
         (None, Some(want), Outcome::Failed(e)) => check_error(want, &e).map(|_| None),
         (_, _, Outcome::Text(bytes)) => Err(format!("got {:?}, want an error", String::from_utf8_lossy(&bytes))),
         (_, _, Outcome::Failed(e)) => Err(format!("got error {e:?}, want a result")),
     }
+}
+
+fn last_error() -> String {
+    // SAFETY: never NULL; read on the thread that made the calls.
+    unsafe { std::ffi::CStr::from_ptr(ntsrch::sys::ntsrch_last_error()) }.to_string_lossy().into_owned()
 }
 
 fn check_error(want: &Value, got: &Error) -> Result<(), String> {
@@ -201,7 +280,8 @@ fn check_error(want: &Value, got: &Error) -> Result<(), String> {
 #[test]
 fn every_row_of_the_case_table() {
     let path = Path::new(env!("CARGO_MANIFEST_DIR")).join("../../contract/cases.json");
-    let table: Value = serde_json::from_slice(&std::fs::read(&path).expect("cases.json")).expect("JSON");
+    let text = std::fs::read_to_string(&path).expect("cases.json");
+    let table: Value = serde_json::from_str(&without_lone_surrogates(&text)).expect("JSON");
     let label = std::env::var("NTSRCH_CONTRACT_LABEL").unwrap_or_else(|_| "rust".into());
     let mut lines = Vec::new();
     let (mut passed, mut skipped, mut failed) = (0, 0, Vec::new());
