@@ -14,7 +14,7 @@ TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all build demo test check test-unit bench bench-host clean test-asan test-tsan jvm-check jvm-natives \
 	test-valgrind test-fuzz fuzz build-asan test-readme test-cross packages test-packages \
-	release test-release wasm jvm test-jvm
+	release test-release wasm jvm test-jvm test-rust bench-host-rust
 
 all: build
 
@@ -117,6 +117,13 @@ test-jvm: jvm-check jvm-natives
 	    sed 's/classname="/classname="'$$java'./g' $$f >$(RESULTS)/$$java-$$(basename $$f); done; \
 	done; done
 
+# The Rust crates (bindings/rust) with Debian's own cargo, offline: both link modes, the
+# case table, clippy, docs, both crates packaged and verified. Installs nothing: its
+# toolchain and crates come from `scripts/install-deps rust`.
+test-rust: build
+	@mkdir -p $(RESULTS)
+	bindings/rust/test $(abspath $(RESULTS)) $(abspath $(BUILD))
+
 # Clang trees for the sanitizers; the ASan+UBSan one also holds the fuzz targets.
 SAN_FLAGS := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 VALGRIND := valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect
@@ -195,11 +202,11 @@ test-packages: packages
 	tests/packages/check.sh $(abspath $(RESULTS)) $(abspath $(BUILD))-bare-root
 
 # The release into dist/: the Debian packages, a wheel and an archive per platform, the npm
-# package with five prebuilds, the JVM artifact, SHA256SUMS. Builds only: the cross trees'
+# package with five prebuilds, the JVM artifact, the Rust crates, SHA256SUMS. Builds only: the cross trees'
 # modules and tools (macOS and the Windows import library come from `make test-cross`), no
 # test is run.
 release: jvm-check
-	$(call needs,packages cross,$(sort $(PACKAGES_TOOLS) $(CROSS_TOOLS)))
+	$(call needs,packages cross rust,$(sort $(PACKAGES_TOOLS) $(CROSS_TOOLS) /usr/bin/cargo))
 	BUILD=$(BUILD) scripts/build-packages
 	BUILD=$(BUILD) scripts/build-release
 
@@ -232,6 +239,13 @@ bench-host:
 	$(JVM_MVN) -q -pl ../../bench/host/jvm -am -DskipTests package
 	NTSRCH_MODULE=$(HOST_MODULE) $(JVM_HOME)/bin/java -cp "bench/host/jvm/target/classes:bench/host/jvm/target/lib/*" \
 	  com.nortaveltune.ntsrch.bench.JvmHost
+	if [ -x /usr/bin/cargo ]; then $(MAKE) --no-print-directory bench-host-rust; fi
+
+# The Rust crate against serde_json and the bare C call (bench/host/rust), built in release
+# mode with the module compiled in.
+bench-host-rust:
+	$(call needs,rust,/usr/bin/cargo)
+	bench/host/rust/run $(abspath $(BUILD))-rust
 
 clean:
 	rm -rf $(BUILD) build-* dist

@@ -3,8 +3,10 @@
 """Checks the release in dist/ (make release) against the tables below: every file named
 and versioned from include/ntsrch.h, SHA256SUMS, each wheel's tag, contents and module,
 auditwheel's verdict on the Linux ones, the npm package's five prebuilds, each archive's
-files, module and tool; the JVM artifact's jars, POM, and a Maven-built app using it. The x86_64 wheel runs the binding's suite in a fresh venv, the npm
-package and the Linux archives run here (arm64 under qemu). Binaries of other platforms are
+files, module and tool; the JVM artifact's jars, POM, and a Maven-built app using it. The
+x86_64 wheel runs the binding's suite in a fresh venv, the npm package and the Linux
+archives run here (arm64 under qemu); the Rust crates hold the repository's sources and
+build an application that runs. Binaries of other platforms are
 checked for their structure only: file format, CPU, library or program, exported names.
 Writes "pass NAME" / "fail NAME" lines to RESULTS/release.txt; exits 1 when any failed.
 Usage: tests/release/check.py RESULTS_DIR"""
@@ -81,6 +83,8 @@ def archive_name(p):
     return f"ntsrch-{VERSION}-{p['name']}.{p['archive']}"
 
 
+CRATE_SYS, CRATE = f"ntsrch-sys-{VERSION}+ntsrch.{VERSION}", f"ntsrch-{VERSION}"
+CRATES = [f"{CRATE_SYS}.crate", f"{CRATE}.crate"]
 # The JVM artifact: jar/PLATFORM/module under JNA's platform folder names.
 JNA_PLATFORMS = {"linux-x86-64": (f"{M}.so", ELF_X64), "linux-aarch64": (f"{M}.so", ELF_A64),
                  "win32-x86-64": (f"{M}.dll", PE_X64), "darwin-x86-64": (f"{M}.dylib", MACHO_X64),
@@ -93,7 +97,7 @@ JDK17 = "/usr/lib/jvm/java-17-openjdk-" + subprocess.run(["dpkg", "--print-archi
                                                          text=True).stdout.strip()
 
 DIST_FILES = sorted(DEBS + [wheel_name(p) for p in PLATFORMS] + [archive_name(p) for p in PLATFORMS]
-                    + [f"ntsrch-{VERSION}.tgz", "SHA256SUMS"] + JVM_FILES)
+                    + [f"ntsrch-{VERSION}.tgz", "SHA256SUMS"] + JVM_FILES + CRATES)
 
 
 class Failed(Exception):
@@ -443,6 +447,76 @@ def jvm_app(tmp):
     return out
 
 
+def crate_files(crate):
+    with tarfile.open(os.path.join(DIST, f"{crate}.crate")) as t:
+        names = [m.name for m in t.getmembers() if not m.isdir()]
+        expect({n.split("/")[0] for n in names} == {crate}, f"top folders of {crate}.crate")
+        return {n.split("/", 1)[1]: t.extractfile(n).read() for n in names}
+
+
+def crate_sys(_tmp):
+    """The -sys crate carries the module's sources as they are in the repository, yyjson's
+    with its license, and the project's version."""
+    files = crate_files(CRATE_SYS)
+    src = sorted(f for f in os.listdir(os.path.join(ROOT, "src")) if f.endswith((".cpp", ".h")))
+    expect(sorted(f[len("csrc/src/"):] for f in files if f.startswith("csrc/src/")) == src, "csrc/src/ differs")
+    for f in src:
+        expect(files[f"csrc/src/{f}"] == open(os.path.join(ROOT, "src", f), "rb").read(), f"csrc/src/{f} differs")
+    expect(files["csrc/include/ntsrch.h"].decode() == HEADER, "csrc/include/ntsrch.h differs")
+    expect({"csrc/yyjson/yyjson.c", "csrc/yyjson/yyjson.h", "csrc/yyjson/LICENSE", "build.rs", "LICENSE"} <= set(files),
+           f"files: {sorted(files)}")
+    manifest = files["Cargo.toml"].decode()
+    expect(f'version = "{VERSION}+ntsrch.{VERSION}"' in manifest and 'links = "ntsrch"' in manifest, "Cargo.toml")
+    return f"{len(files)} files"
+
+
+def crate_safe(_tmp):
+    files = crate_files(CRATE)
+    manifest = files["Cargo.toml"].decode()
+    expect(f'version = "{VERSION}"' in manifest, "Cargo.toml version")
+    expect(re.search(rf'\[dependencies\.ntsrch-sys\]\s+version = "={VERSION}"', manifest), "ntsrch-sys dependency")
+    return f"{len(files)} files"
+
+
+RUST_APP = """fn main() {
+    assert_eq!(ntsrch::abi_version(), ntsrch::sys::NTSRCH_ABI_VERSION);
+    println!("{}", ntsrch::version());
+    println!("{}", ntsrch::build_search_url("night skies", Some("https://h/")).unwrap());
+    let o = ntsrch::FilterOptions { sort: ntsrch::SortMode::TitleAsc, ..Default::default() };
+    println!("{}", ntsrch::filter_and_sort_tracks(r#"[{"title":"b"},{"title":"A"}]"#, &o).unwrap());
+}
+"""
+
+
+def crates_app(tmp):
+    """An application in an empty folder, depending on the two crates by path, builds with
+    Debian's cargo from Debian's packaged crates (cc) and runs as one file."""
+    app = os.path.join(tmp, "app")
+    os.makedirs(f"{app}/src")
+    os.makedirs(f"{app}/.cargo")
+    for c in CRATES:
+        with tarfile.open(os.path.join(DIST, c)) as t:
+            t.extractall(f"{app}/crates")
+    with open(f"{app}/Cargo.toml", "w") as f:
+        f.write(f'[package]\nname = "app"\nversion = "0.1.0"\nedition = "2021"\n\n[dependencies]\n'
+                f'ntsrch = {{ path = "crates/{CRATE}" }}\n\n[patch.crates-io]\n'
+                f'ntsrch-sys = {{ path = "crates/{CRATE_SYS}" }}\n')
+    with open(f"{app}/.cargo/config.toml", "w") as f:
+        f.write('[source.crates-io]\nreplace-with = "debian"\n\n[source.debian]\n'
+                'directory = "/usr/share/cargo/registry"\n\n[net]\noffline = true\n')
+    with open(f"{app}/src/main.rs", "w") as f:
+        f.write(RUST_APP)
+    env = {"PATH": "/usr/bin:/bin", "HOME": tmp, "CARGO_HOME": f"{tmp}/cargo-home", "TMPDIR": tmp}
+    run("/usr/bin/cargo", "build", "--quiet", "--release", cwd=app, env=env)
+    binary = f"{app}/target/release/app"
+    deps = dependencies(binary, ("elf", ["x86_64"], "exe"))
+    expect(not [d for d in deps if "stdc++" in d or M in d], f"app loads {sorted(deps)}")
+    out = run(binary, env={"PATH": "/usr/bin:/bin"}).splitlines()
+    want = [VERSION, "https://h/search/api?q=night%20skies&format=json", '[{"title":"A"},{"title":"b"}]']
+    expect(out == want, f"app printed {out}")
+    return f"app loads {' '.join(sorted(deps))}"
+
+
 def main():
     results = sys.argv[1]
     os.makedirs(results, exist_ok=True)
@@ -459,7 +533,9 @@ def main():
             checks.append((f"archive {p['name']} links with lld-link", lambda t, p=p: archive_links(p, t)))
     checks += [(f"npm prebuild {k}", lambda t, k=k: npm_prebuild(k, t)) for k in PREBUILDS]
     checks += [("wheel manylinux_2_17_x86_64 binding suite", lambda t: wheel_suite(PLATFORMS[0], t)),
-               ("npm package runs (linux-x64)", npm_runs)]
+               ("npm package runs (linux-x64)", npm_runs),
+               ("crate ntsrch-sys", crate_sys), ("crate ntsrch", crate_safe),
+               ("Rust app from the crates builds and runs", crates_app)]
     checks += [("jvm jar", jvm_jar), ("jvm sources and javadoc", jvm_docs), ("jvm pom", jvm_pom)]
     checks += [(f"jvm jar {p}", lambda t, p=p: jvm_classifier(p, t)) for p in JNA_PLATFORMS]
     checks.append(("jvm app builds with Maven and runs", jvm_app))
