@@ -36,23 +36,45 @@ struct Sources {
     cpp: PathBuf,
     include: PathBuf,
     yyjson: PathBuf,
+    /// The build's default base URL, whose one home is the CMake option in CMakeLists.txt
+    /// (`csrc/default-base-url` in a packaged crate); `$NTSRCH_DEFAULT_BASE_URL` overrides it
+    /// as `-DNTSRCH_DEFAULT_BASE_URL=` does for CMake.
+    base_url: String,
 }
 
 impl Sources {
     fn find(manifest: &Path) -> Sources {
+        println!("cargo:rerun-if-env-changed=NTSRCH_DEFAULT_BASE_URL");
         let packaged = manifest.join("csrc");
         if packaged.is_dir() {
+            let setting = packaged.join("default-base-url");
+            let base_url = env::var("NTSRCH_DEFAULT_BASE_URL").unwrap_or_else(|_| {
+                let text = fs::read_to_string(&setting).unwrap_or_else(|e| panic!("{}: {e}", setting.display()));
+                text.trim().to_string()
+            });
             return Sources {
                 cpp: packaged.join("src"),
                 include: packaged.join("include"),
                 yyjson: packaged.join("yyjson"),
+                base_url,
             };
         }
         let repo = manifest.join("../../..");
         println!("cargo:rerun-if-env-changed=NTSRCH_YYJSON_SRC");
         let yyjson = env::var_os("NTSRCH_YYJSON_SRC").map_or_else(|| PathBuf::from(YYJSON_CACHE), PathBuf::from);
-        Sources { cpp: repo.join("src"), include: repo.join("include"), yyjson }
+        let cmake = repo.join("CMakeLists.txt");
+        println!("cargo:rerun-if-changed={}", cmake.display());
+        let base_url = env::var("NTSRCH_DEFAULT_BASE_URL").unwrap_or_else(|_| cmake_default_base_url(&cmake));
+        Sources { cpp: repo.join("src"), include: repo.join("include"), yyjson, base_url }
     }
+}
+
+/// The default of `set(NTSRCH_DEFAULT_BASE_URL "..." CACHE ...)` in CMakeLists.txt.
+fn cmake_default_base_url(cmake: &Path) -> String {
+    let text = fs::read_to_string(cmake).unwrap_or_else(|e| panic!("{}: {e}", cmake.display()));
+    text.lines()
+        .find_map(|l| l.trim().strip_prefix("set(NTSRCH_DEFAULT_BASE_URL \"")?.split('"').next().map(str::to_string))
+        .unwrap_or_else(|| panic!("{}: no NTSRCH_DEFAULT_BASE_URL setting", cmake.display()))
 }
 
 #[cfg(feature = "bundled")]
@@ -89,6 +111,7 @@ fn bundle(sources: &Sources) {
         .flag("-fvisibility=hidden")
         .flag("-fvisibility-inlines-hidden")
         .define("NTSRCH_BUILDING", None)
+        .define("NTSRCH_DEFAULT_BASE_URL", format!("\"{}\"", sources.base_url).as_str())
         .include(&sources.include)
         .include(&sources.cpp)
         .include(&sources.yyjson)
