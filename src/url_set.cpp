@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+// The downloaded set. Open addressing with linear probing at a load of at most one half;
+// the table holds no two equal hashes and no entry farther than a fixed window from its
+// home slot, so a lookup costs at most one string compare and a bounded row of word
+// compares. A list that breaks either rule, which random text does with negligible odds,
+// is sorted instead, in the same block: then a lookup is a binary search of at most
+// log2(m) + 1 compares. Either way the call stays within O((n + m) log m) compares.
+#include "url_set.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace ntsrch {
+
+namespace {
+
+// Linear probing at load 1/2 displaces an entry by about 3 ln(m) slots at the most, some
+// 60 for a million URLs: a window of 128 is never reached by chance.
+constexpr size_t probe_window = 128;
+
+size_t text_len(yyjson_val *v) noexcept {
+    const char *s = unsafe_yyjson_get_str(v);
+    const size_t stored = unsafe_yyjson_get_len(v);
+    const void *nul = std::memchr(s, '\0', stored);
+    return nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - s) : stored;
+}
+
+// The empty text is never looked up: such strings are left out.
+bool is_member(yyjson_val *v) noexcept {
+    return yyjson_is_str(v) && unsafe_yyjson_get_str(v)[0] != '\0';
+}
+
+bool slot_less(const url_set::slot &a, const url_set::slot &b) noexcept {
+    if (a.hash != b.hash) return a.hash < b.hash;
+    return std::strcmp(a.text, b.text) < 0;
+}
+
+} // namespace
+
+url_set::~url_set() {
+    release();
+}
+
+void url_set::release() noexcept {
+    std::free(slots_);
+    slots_ = nullptr;
+    count_ = used_ = 0;
+    sorted_ = false;
+}
+
+bool url_set::build(yyjson_val *root) noexcept {
+    if (!yyjson_is_arr(root)) return true;
+    size_t i, max;
+    yyjson_val *v;
+    yyjson_arr_foreach(root, i, max, v) count_ += is_member(v);
+    if (count_ == 0) return true;
+    unsigned bits = 4;
+    while ((size_t{1} << bits) / 2 < count_)
+        ++bits;
+    if (bits < 8 * sizeof(size_t))
+        slots_ = static_cast<slot *>(std::calloc(size_t{1} << bits, sizeof(slot)));
+    if (slots_ == nullptr) {
+        count_ = 0;
+        return false;
+    }
+    shift_ = 64 - bits;
+    mask_ = (size_t{1} << bits) - 1;
+    if (!fill_table(root)) fill_sorted(root);
+    return true;
+}
+
+bool url_set::fill_table(yyjson_val *root) noexcept {
+    size_t i, max;
+    yyjson_val *v;
+    yyjson_arr_foreach(root, i, max, v) {
+        if (!is_member(v)) continue;
+        const char *s = unsafe_yyjson_get_str(v);
+        const uint64_t h = url_hash(s, text_len(v));
+        size_t at = static_cast<size_t>(h >> shift_);
+        for (size_t d = 0;; ++d, at = (at + 1) & mask_) {
+            if (d == probe_window) return false;
+            slot &e = slots_[at];
+            if (e.text == nullptr) {
+                e = {h, s};
+                break;
+            }
+            if (e.hash == h) {
+                if (std::strcmp(e.text, s) != 0) return false; // two texts, one hash
+                break;                                         // a duplicate
+            }
+        }
+    }
+    return true;
+}
+
+// At most half the table's slots: the array fits where the table was.
+void url_set::fill_sorted(yyjson_val *root) noexcept {
+    size_t i, max;
+    yyjson_val *v;
+    used_ = 0;
+    yyjson_arr_foreach(root, i, max, v) {
+        if (!is_member(v)) continue;
+        const char *s = unsafe_yyjson_get_str(v);
+        slots_[used_++] = {url_hash(s, text_len(v)), s};
+    }
+    std::sort(slots_, slots_ + used_, slot_less);
+    sorted_ = true;
+}
+
+bool url_set::contains(const char *url, size_t len) const noexcept {
+    if (count_ == 0) return false;
+    const slot want{url_hash(url, len), url};
+    if (!sorted_) {
+        size_t at = static_cast<size_t>(want.hash >> shift_);
+        for (size_t d = 0; d < probe_window; ++d, at = (at + 1) & mask_) {
+            const slot &e = slots_[at];
+            if (e.text == nullptr) return false;
+            // No other entry has this hash.
+            if (e.hash == want.hash) return std::strcmp(e.text, url) == 0;
+        }
+        return false;
+    }
+    const slot *first = slots_, *end = slots_ + used_;
+    const slot *at = std::lower_bound(first, end, want, slot_less);
+    return at != end && at->hash == want.hash && std::strcmp(at->text, url) == 0;
+}
+
+} // namespace ntsrch
