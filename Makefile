@@ -153,6 +153,8 @@ bench: deps
 	cmake --build $(BUILD)-bench
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	$(BUILD)-bench/bench/ntsrch_bench_peak
+	$(BUILD)-bench/bench/ntsrch_bench_scaling $(BUILD)-bench/scaling.tsv
+	python3 bench/scaling_plot.py $(BUILD)-bench/scaling.tsv $(BUILD)-bench/scaling.svg
 	bench/callgrind-ratios $(BUILD)-bench
 	$(MAKE) --no-print-directory bench-host SKIP_DEPS=1 HOST_BUILD=$(BUILD)-bench
 
