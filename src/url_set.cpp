@@ -3,11 +3,15 @@
 // the table holds no two equal hashes and no entry farther than a fixed window from its
 // home slot, so a lookup costs at most one string compare and a bounded row of word
 // compares. A list that breaks either rule, which random text does with negligible odds,
-// is sorted instead, in the same block: then a lookup is a binary search of at most
-// log2(m) + 1 compares. Either way the call stays within O((n + m) log m) compares.
+// was built against the table's hash: it is sorted instead, in the same block, by a keyed
+// hash (SipHash-2-4 with a fixed key) and then by its bytes, and a lookup becomes a binary
+// search of at most log2(m) + 1 compares. The table's hash can be inverted, which is how
+// such lists are made; many texts sharing one keyed hash cannot be made, so the bytes are
+// rarely read. Either way no list takes the call beyond O((n + m) log m) compares.
 #include "url_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 
 namespace ntsrch {
@@ -28,6 +32,43 @@ size_t text_len(yyjson_val *v) noexcept {
 // The empty text is never looked up: such strings are left out.
 bool is_member(yyjson_val *v) noexcept {
     return yyjson_is_str(v) && unsafe_yyjson_get_str(v)[0] != '\0';
+}
+
+struct sip {
+    uint64_t v0, v1, v2, v3;
+    void round() noexcept {
+        v0 += v1;
+        v1 = std::rotl(v1, 13) ^ v0;
+        v0 = std::rotl(v0, 32);
+        v2 += v3;
+        v3 = std::rotl(v3, 16) ^ v2;
+        v0 += v3;
+        v3 = std::rotl(v3, 21) ^ v0;
+        v2 += v1;
+        v1 = std::rotl(v1, 17) ^ v2;
+        v2 = std::rotl(v2, 32);
+    }
+    void eat(uint64_t m) noexcept {
+        v3 ^= m;
+        round();
+        round();
+        v0 ^= m;
+    }
+};
+
+uint64_t keyed_hash(const char *s, size_t len) noexcept {
+    constexpr uint64_t k0 = 0x2B7E151628AED2A6ULL, k1 = 0xABF7158809CF4F3CULL;
+    sip h{k0 ^ 0x736F6D6570736575ULL, k1 ^ 0x646F72616E646F6DULL, k0 ^ 0x6C7967656E657261ULL,
+          k1 ^ 0x7465646279746573ULL};
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8)
+        h.eat(load_le(p + i, 8));
+    h.eat(load_le(p + i, len - i) | static_cast<uint64_t>(len) << 56);
+    h.v2 ^= 0xFF;
+    for (int r = 0; r < 4; ++r)
+        h.round();
+    return h.v0 ^ h.v1 ^ h.v2 ^ h.v3;
 }
 
 bool slot_less(const url_set::slot &a, const url_set::slot &b) noexcept {
@@ -101,7 +142,7 @@ void url_set::fill_sorted(yyjson_val *root) noexcept {
     yyjson_arr_foreach(root, i, max, v) {
         if (!is_member(v)) continue;
         const char *s = unsafe_yyjson_get_str(v);
-        slots_[used_++] = {url_hash(s, text_len(v)), s};
+        slots_[used_++] = {keyed_hash(s, text_len(v)), s};
     }
     std::sort(slots_, slots_ + used_, slot_less);
     sorted_ = true;
@@ -109,8 +150,8 @@ void url_set::fill_sorted(yyjson_val *root) noexcept {
 
 bool url_set::contains(const char *url, size_t len) const noexcept {
     if (count_ == 0) return false;
-    const slot want{url_hash(url, len), url};
     if (!sorted_) {
+        const slot want{url_hash(url, len), url};
         size_t at = static_cast<size_t>(want.hash >> shift_);
         for (size_t d = 0; d < probe_window; ++d, at = (at + 1) & mask_) {
             const slot &e = slots_[at];
@@ -120,6 +161,7 @@ bool url_set::contains(const char *url, size_t len) const noexcept {
         }
         return false;
     }
+    const slot want{keyed_hash(url, len), url};
     const slot *first = slots_, *end = slots_ + used_;
     const slot *at = std::lower_bound(first, end, want, slot_less);
     return at != end && at->hash == want.hash && std::strcmp(at->text, url) == 0;
