@@ -269,19 +269,37 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     json_text out;
     {
         track_order order(sort_mode);
-        size_t i, max;
-        yyjson_val *elem;
-        yyjson_arr_foreach(root, i, max, elem) {
-            if (!yyjson_is_obj(elem)) continue;
-            const track_members m = find_members(elem, wanted);
-            kept_track t{elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
+        // One track ahead: its members are found and its stream URL's slot fetched while
+        // the track before it is filtered.
+        struct ahead {
+            yyjson_val *elem; // null: not an object
+            track_members m;
+            const char *url; // null: no string, or the empty text
+            uint64_t key;
+        };
+        auto look = [&](yyjson_val *e, ahead &a) {
+            a.elem = yyjson_is_obj(e) ? e : nullptr;
+            a.url = nullptr;
+            if (a.elem == nullptr) return;
+            a.m = find_members(e, wanted);
+            yyjson_val *url = a.m.at[STREAM_URL];
+            if (!yyjson_is_str(url) || unsafe_yyjson_get_str(url)[0] == '\0') return;
+            a.url = unsafe_yyjson_get_str(url);
+            a.key = dl.key(a.url, std::strlen(a.url));
+        };
+        const size_t count = unsafe_yyjson_get_len(root);
+        yyjson_val *elem = count != 0 ? unsafe_yyjson_get_first(root) : nullptr;
+        ahead cur{}, next{};
+        if (count != 0) look(elem, next);
+        for (size_t i = 0; i < count; ++i) {
+            cur = next;
+            if (i + 1 < count) look(elem = unsafe_yyjson_get_next(elem), next);
+            if (cur.elem == nullptr) continue;
+            const track_members &m = cur.m;
+            kept_track t{cur.elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
             if (text_filter && !ci_contains(t.title, needle) && !ci_contains(t.artist, needle))
                 continue;
-            yyjson_val *url = m.at[STREAM_URL];
-            if (yyjson_is_str(url)) {
-                const size_t url_len = std::strlen(unsafe_yyjson_get_str(url));
-                t.downloaded = url_len != 0 && dl.contains(unsafe_yyjson_get_str(url), url_len);
-            }
+            t.downloaded = cur.url != nullptr && dl.contains(cur.url, cur.key);
             if (downloaded_only != 0 && !t.downloaded) continue;
             if (yyjson_is_num(m.at[DURATION])) t.duration = unsafe_yyjson_get_num(m.at[DURATION]);
             if (yyjson_is_num(m.at[PUBLISHED]))

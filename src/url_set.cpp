@@ -110,27 +110,41 @@ bool url_set::build(yyjson_val *root) noexcept {
     return true;
 }
 
+bool url_set::insert(uint64_t h, const char *s) noexcept {
+    size_t at = static_cast<size_t>(h >> shift_);
+    for (size_t d = 0; d < probe_window; ++d, at = (at + 1) & mask_) {
+        slot &e = slots_[at];
+        if (e.text == nullptr) {
+            e = {h, s};
+            return true;
+        }
+        if (e.hash == h) return std::strcmp(e.text, s) == 0; // a duplicate, or two texts
+    }
+    return false;
+}
+
+// Hashed a batch ahead of the inserts, with each home slot fetched meanwhile: a table
+// beyond the cache costs a miss per insert otherwise.
 bool url_set::fill_table(yyjson_val *root) noexcept {
+    constexpr size_t batch = 16;
+    slot pending[batch];
+    size_t n = 0;
     size_t i, max;
     yyjson_val *v;
     yyjson_arr_foreach(root, i, max, v) {
         if (!is_member(v)) continue;
         const char *s = unsafe_yyjson_get_str(v);
         const uint64_t h = url_hash(s, text_len(v));
-        size_t at = static_cast<size_t>(h >> shift_);
-        for (size_t d = 0;; ++d, at = (at + 1) & mask_) {
-            if (d == probe_window) return false;
-            slot &e = slots_[at];
-            if (e.text == nullptr) {
-                e = {h, s};
-                break;
-            }
-            if (e.hash == h) {
-                if (std::strcmp(e.text, s) != 0) return false; // two texts, one hash
-                break;                                         // a duplicate
-            }
+        __builtin_prefetch(slots_ + (h >> shift_), 1);
+        pending[n++] = {h, s};
+        if (n == batch) {
+            for (const slot &p : pending)
+                if (!insert(p.hash, p.text)) return false;
+            n = 0;
         }
     }
+    for (size_t k = 0; k < n; ++k)
+        if (!insert(pending[k].hash, pending[k].text)) return false;
     return true;
 }
 
@@ -148,23 +162,30 @@ void url_set::fill_sorted(yyjson_val *root) noexcept {
     sorted_ = true;
 }
 
-bool url_set::contains(const char *url, size_t len) const noexcept {
+uint64_t url_set::key(const char *url, size_t len) const noexcept {
+    if (count_ == 0) return 0;
+    if (sorted_) return keyed_hash(url, len);
+    const uint64_t h = url_hash(url, len);
+    __builtin_prefetch(slots_ + (h >> shift_));
+    return h;
+}
+
+bool url_set::contains(const char *url, uint64_t key) const noexcept {
     if (count_ == 0) return false;
     if (!sorted_) {
-        const slot want{url_hash(url, len), url};
-        size_t at = static_cast<size_t>(want.hash >> shift_);
+        size_t at = static_cast<size_t>(key >> shift_);
         for (size_t d = 0; d < probe_window; ++d, at = (at + 1) & mask_) {
             const slot &e = slots_[at];
             if (e.text == nullptr) return false;
             // No other entry has this hash.
-            if (e.hash == want.hash) return std::strcmp(e.text, url) == 0;
+            if (e.hash == key) return std::strcmp(e.text, url) == 0;
         }
         return false;
     }
-    const slot want{keyed_hash(url, len), url};
+    const slot want{key, url};
     const slot *first = slots_, *end = slots_ + used_;
     const slot *at = std::lower_bound(first, end, want, slot_less);
-    return at != end && at->hash == want.hash && std::strcmp(at->text, url) == 0;
+    return at != end && at->hash == key && std::strcmp(at->text, url) == 0;
 }
 
 } // namespace ntsrch

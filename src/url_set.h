@@ -89,8 +89,11 @@ class url_set {
     // The strings of the array root, each up to its first NUL; other values, nested ones
     // included, are not members, nor is the empty text. False only when memory runs out.
     bool build(yyjson_val *root) noexcept;
-    // Whether the set holds url (len bytes up to its terminator, no NUL among them).
-    bool contains(const char *url, size_t len) const noexcept;
+    // The lookup key of url (len bytes up to its terminator, no NUL among them); its slot
+    // is fetched meanwhile, so the key is best taken a little before the lookup.
+    uint64_t key(const char *url, size_t len) const noexcept;
+    // Whether the set holds url, whose key() is key.
+    bool contains(const char *url, uint64_t key) const noexcept;
     bool empty() const noexcept { return count_ == 0; }
     void release() noexcept;
 
@@ -101,6 +104,8 @@ class url_set {
 
   private:
     bool fill_table(yyjson_val *root) noexcept;
+    // False when h is taken by another text or its window is full.
+    bool insert(uint64_t h, const char *s) noexcept;
     void fill_sorted(yyjson_val *root) noexcept;
 
     slot *slots_ = nullptr;
