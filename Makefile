@@ -222,6 +222,8 @@ bench:
 	cmake --build $(BUILD)-bench
 	$(BUILD)-bench/bench/ntsrch_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 	$(BUILD)-bench/bench/ntsrch_bench_peak
+	$(BUILD)-bench/bench/ntsrch_bench_scaling $(BUILD)-bench/scaling.tsv
+	python3 bench/scaling_plot.py $(BUILD)-bench/scaling.tsv $(BUILD)-bench/scaling.svg
 	bench/callgrind-ratios $(BUILD)-bench
 	$(MAKE) --no-print-directory bench-host HOST_BUILD=$(BUILD)-bench
 

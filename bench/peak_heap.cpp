@@ -2,7 +2,7 @@
 // Peak heap of one call against the least a yyjson-based call must hold: the parsed input
 // document plus the output text. The executable defines the heap functions, so the
 // module's and yyjson's blocks are all counted, by their usable size.
-#include "bench_data.h"
+#include "downloaded_data.h"
 
 #include <malloc.h>
 
@@ -79,11 +79,19 @@ std::string repeat(size_t n, const std::function<std::string(size_t)> &element) 
     return s;
 }
 
-void report(const char *name, const std::string &input, const std::function<char *()> &call) {
+// The parsed input is what reading each of the texts holds, all at once.
+void report(const char *name, const std::vector<std::string> &inputs,
+            const std::function<char *()> &call) {
     size_t before = live;
-    yyjson_doc *doc = yyjson_read(input.data(), input.size(), 0);
+    std::vector<yyjson_doc *> docs;
+    for (const std::string &input : inputs)
+        docs.push_back(yyjson_read(input.data(), input.size(), 0));
     const size_t parsed = live - before;
-    yyjson_doc_free(doc);
+    for (yyjson_doc *doc : docs)
+        yyjson_doc_free(doc);
+    size_t text = 0;
+    for (const std::string &input : inputs)
+        text += input.size();
 
     before = live;
     peak = live;
@@ -92,7 +100,7 @@ void report(const char *name, const std::string &input, const std::function<char
     const size_t output = out != nullptr ? std::strlen(out) + 1 : 0;
     ntsrch_free(out);
     const double mb = 1e6, least = static_cast<double>(parsed + output);
-    std::printf("%-44s %8.1f %8.1f %8.1f %8.1f %8.1f %6.2f\n", name, input.size() / mb, parsed / mb,
+    std::printf("%-44s %8.1f %8.1f %8.1f %8.1f %8.1f %6.2f\n", name, text / mb, parsed / mb,
                 output / mb, least / mb, module_peak / mb, module_peak / least);
 }
 
@@ -103,37 +111,56 @@ int main() {
                 "least", "peak", "ratio");
     const bench::Dataset &d = bench::dataset(100000);
     const char *t = d.tracks_json.c_str();
-    report("100k tracks, all kept, input order", d.tracks_json,
+    report("100k tracks, all kept, input order", {d.tracks_json},
            [t] { return ntsrch_filter_and_sort_tracks_json(t, nullptr, 0, nullptr, 0); });
-    report("100k tracks, all kept, by title", d.tracks_json, [t] {
+    report("100k tracks, all kept, by title", {d.tracks_json}, [t] {
         return ntsrch_filter_and_sort_tracks_json(t, nullptr, 0, nullptr, NTSRCH_SORT_TITLE_ASC);
     });
-    report("100k tracks, all kept, by artist", d.tracks_json, [t] {
+    report("100k tracks, all kept, by artist", {d.tracks_json}, [t] {
         return ntsrch_filter_and_sort_tracks_json(t, nullptr, 0, nullptr, NTSRCH_SORT_ARTIST_ASC);
     });
-    report("100k tracks, \"love\", by title", d.tracks_json, [t] {
+    report("100k tracks, \"love\", by title", {d.tracks_json}, [t] {
         return ntsrch_filter_and_sort_tracks_json(t, "love", 0, nullptr, NTSRCH_SORT_TITLE_ASC);
     });
+
+    // Downloaded: the least adds the parsed list; the set, one block of 16-byte slots (a
+    // power of two at least twice the list's strings), is printed apart.
+    for (bench::url_shape shape :
+         {bench::url_shape::common_suffix, bench::url_shape::colliding_64}) {
+        const auto sd = bench::shaped(100000, shape);
+        std::vector<bool> kept;
+        const std::string list = bench::downloaded_list(*sd, false, kept);
+        const std::string name =
+            std::string("100k x 100k downloaded only, ") + bench::shape_name(shape);
+        size_t slots = 16;
+        while (slots / 2 < kept.size())
+            slots *= 2;
+        report(name.c_str(), {sd->tracks_json, list}, [&] {
+            return ntsrch_filter_and_sort_tracks_json(sd->tracks_json.c_str(), nullptr, 1,
+                                                      list.c_str(), 0);
+        });
+        std::printf("%-44s %8.1f\n", "  of which the downloaded set (MB)", slots * 16 / 1e6);
+    }
 
     const std::string small = repeat(1000000, [](size_t i) {
         return "{\"title\":\"t" + std::to_string(i % 9973) +
                "\",\"duration\":" + std::to_string(60 + i * 7919 % 600) + "}";
     });
-    report("10^6 small tracks, shortest first", small, [&small] {
+    report("10^6 small tracks, shortest first", {small}, [&small] {
         return ntsrch_filter_and_sort_tracks_json(small.c_str(), nullptr, 0, nullptr,
                                                   NTSRCH_SORT_SHORTEST_FIRST);
     });
     const std::string empty = repeat(1000000, [](size_t) { return "{}"; });
-    report("10^6 empty objects, by title", empty, [&empty] {
+    report("10^6 empty objects, by title", {empty}, [&empty] {
         return ntsrch_filter_and_sort_tracks_json(empty.c_str(), nullptr, 0, nullptr,
                                                   NTSRCH_SORT_TITLE_ASC);
     });
     const std::string numbers = repeat(1000000, [](size_t i) { return std::to_string(i % 10); });
-    report("10^6 numbers, all dropped", numbers, [&numbers] {
+    report("10^6 numbers, all dropped", {numbers}, [&numbers] {
         return ntsrch_filter_and_sort_tracks_json(numbers.c_str(), nullptr, 0, nullptr, 0);
     });
     const std::string unified = bench::unified(100000);
-    report("unified result, normalized", unified, [&unified] {
+    report("unified result, normalized", {unified}, [&unified] {
         return ntsrch_normalize_unified_results_json(unified.data(), unified.size());
     });
     return 0;

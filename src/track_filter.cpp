@@ -5,6 +5,7 @@
 #include "json_text.h"
 #include "ntsrch.h"
 #include "tracks.h"
+#include "url_set.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -109,76 +110,6 @@ int ci_contains(const char *text, const ci_needle &needle) noexcept {
 namespace {
 
 using ntsrch::kept_track;
-
-// Length and last eight bytes of a URL in one word, zero-padded when shorter; equal URLs
-// give equal words.
-uint64_t url_key(const char *s, size_t len) noexcept {
-    uint64_t tail = 0;
-    std::memcpy(&tail, s + (len >= 8 ? len - 8 : 0), len >= 8 ? 8 : len);
-    return tail ^ (static_cast<uint64_t>(len) << 56);
-}
-
-// The downloaded stream URLs, scanned in list order for each track. When the list is a
-// flat array without NULs inside its strings (what a host sends), the scan runs over a
-// packed word per element, so a comparison is one load and one compare in a row of
-// words; the strings are read only where the words agree.
-struct downloaded_set {
-    yyjson_val *first = nullptr; // null: no set
-    size_t count = 0;
-    uint64_t *keys = nullptr; // null: scan the values themselves
-
-    downloaded_set() = default;
-    downloaded_set(const downloaded_set &) = delete;
-    downloaded_set &operator=(const downloaded_set &) = delete;
-    ~downloaded_set() { std::free(keys); }
-
-    // False only when memory runs out.
-    bool init(yyjson_val *root) noexcept {
-        if (!yyjson_is_arr(root) || yyjson_arr_size(root) == 0) return true;
-        first = unsafe_yyjson_get_first(root);
-        count = yyjson_arr_size(root);
-        if (!unsafe_yyjson_arr_is_flat(root)) return true;
-        for (size_t i = 0; i < count; ++i) {
-            yyjson_val *v = first + i;
-            if (yyjson_is_str(v) && std::memchr(v->uni.str, '\0', unsafe_yyjson_get_len(v)))
-                return true;
-        }
-        keys = static_cast<uint64_t *>(std::malloc(count * sizeof *keys));
-        if (keys == nullptr) return false;
-        for (size_t i = 0; i < count; ++i) {
-            yyjson_val *v = first + i;
-            // Other types get a word that no URL gives: its length byte is beyond any.
-            keys[i] = yyjson_is_str(v) ? url_key(v->uni.str, unsafe_yyjson_get_len(v)) : 0;
-        }
-        return true;
-    }
-
-    // Whether the set holds a string equal to url as NUL-terminated text (url_len is its
-    // length up to the first NUL, at least 1).
-    bool contains(const char *url, size_t url_len) const noexcept {
-        if (first == nullptr) return false;
-        if (keys != nullptr) {
-            const uint64_t want = url_key(url, url_len);
-            for (size_t i = 0; i < count; ++i) {
-                if (keys[i] != want) continue;
-                yyjson_val *v = first + i;
-                if (yyjson_is_str(v) && unsafe_yyjson_get_len(v) == url_len &&
-                    std::memcmp(v->uni.str, url, url_len) == 0)
-                    return true;
-            }
-            return false;
-        }
-        // Strings are stored with a terminator after their last byte, so s[url_len] is
-        // readable whenever the stored length is at least url_len.
-        yyjson_val *v = first;
-        for (size_t i = 0; i < count; ++i, v = unsafe_yyjson_get_next(v)) {
-            if (!yyjson_is_str(v) || unsafe_yyjson_get_len(v) < url_len) continue;
-            const char *s = v->uni.str;
-            if (s[url_len] == '\0' && std::memcmp(s, url, url_len) == 0) return true;
-        }
-        return false;
-    }
-};
 
 // Truncated toward zero; anything outside the signed 64-bit range (NaN included) gives the
 // smallest value, without an out-of-range float-to-integer conversion.
@@ -316,7 +247,7 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     const bool want_downloaded =
         downloaded_only != 0 || static_cast<unsigned>(sort_mode) == NTSRCH_SORT_DOWNLOADED_FIRST;
     doc_holder downloaded;
-    downloaded_set dl;
+    url_set dl;
     if (want_downloaded && downloaded_json != nullptr && downloaded_json[0] != '\0') {
         yyjson_read_err err;
         downloaded.doc = yyjson_read_opts(const_cast<char *>(downloaded_json),
@@ -324,7 +255,7 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
         // An unusable list is no set, but a reader out of memory must not pass as one.
         if (downloaded.doc == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
             return out_of_memory();
-        if (!dl.init(yyjson_doc_get_root(downloaded.doc))) return out_of_memory();
+        if (!dl.build(yyjson_doc_get_root(downloaded.doc))) return out_of_memory();
     }
 
     char filter[NTSRCH_QUERY_CAPACITY];
@@ -333,31 +264,50 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     if (!needle.init(filter)) return out_of_memory();
     const bool text_filter = !needle.empty();
     // Without a set no track is downloaded: stream URLs need not be read.
-    const unsigned wanted = wanted_members(text_filter, dl.first != nullptr, sort_mode);
+    const unsigned wanted = wanted_members(text_filter, !dl.empty(), sort_mode);
 
     json_text out;
     {
         track_order order(sort_mode);
-        size_t i, max;
-        yyjson_val *elem;
-        yyjson_arr_foreach(root, i, max, elem) {
-            if (!yyjson_is_obj(elem)) continue;
-            const track_members m = find_members(elem, wanted);
-            kept_track t{elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
+        // One track ahead: its members are found and its stream URL's slot fetched while
+        // the track before it is filtered.
+        struct ahead {
+            yyjson_val *elem; // null: not an object
+            track_members m;
+            const char *url; // null: no string, or the empty text
+            uint64_t key;
+        };
+        auto look = [&](yyjson_val *e, ahead &a) {
+            a.elem = yyjson_is_obj(e) ? e : nullptr;
+            a.url = nullptr;
+            if (a.elem == nullptr) return;
+            a.m = find_members(e, wanted);
+            yyjson_val *url = a.m.at[STREAM_URL];
+            if (!yyjson_is_str(url) || unsafe_yyjson_get_str(url)[0] == '\0') return;
+            a.url = unsafe_yyjson_get_str(url);
+            a.key = dl.key(a.url, std::strlen(a.url));
+        };
+        const size_t count = unsafe_yyjson_get_len(root);
+        yyjson_val *elem = count != 0 ? unsafe_yyjson_get_first(root) : nullptr;
+        ahead cur{}, next{};
+        if (count != 0) look(elem, next);
+        for (size_t i = 0; i < count; ++i) {
+            cur = next;
+            if (i + 1 < count) look(elem = unsafe_yyjson_get_next(elem), next);
+            if (cur.elem == nullptr) continue;
+            const track_members &m = cur.m;
+            kept_track t{cur.elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
             if (text_filter && !ci_contains(t.title, needle) && !ci_contains(t.artist, needle))
                 continue;
-            yyjson_val *url = m.at[STREAM_URL];
-            if (yyjson_is_str(url)) {
-                const size_t url_len = std::strlen(unsafe_yyjson_get_str(url));
-                t.downloaded = url_len != 0 && dl.contains(unsafe_yyjson_get_str(url), url_len);
-            }
+            t.downloaded = cur.url != nullptr && dl.contains(cur.url, cur.key);
             if (downloaded_only != 0 && !t.downloaded) continue;
             if (yyjson_is_num(m.at[DURATION])) t.duration = unsafe_yyjson_get_num(m.at[DURATION]);
             if (yyjson_is_num(m.at[PUBLISHED]))
                 t.published = published_from(unsafe_yyjson_get_num(m.at[PUBLISHED]));
             if (!order.add(t)) return out_of_memory();
         }
-        downloaded.release(); // done with before the result grows
+        dl.release(); // both done with before the result grows
+        downloaded.release();
         if (!order.write(root, tracks_len, out)) return out_of_memory();
     }
     tracks.release();

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "ntsrch.h"
+#include "../src/url_set.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -239,6 +243,34 @@ INSTANTIATE_TEST_SUITE_P(
                    R"(["u1"])",
                    0,
                    {}},
+        FilterCase{"DuplicatesInList",
+                   {U1, U2, R"({"streamURL":"u3"})"},
+                   nullptr,
+                   1,
+                   R"(["u2","u1","u2","u1\u0000x","u2","u1"])",
+                   0,
+                   {0, 1}},
+        FilterCase{"OnlyNonStringsInList",
+                   {U1, U2},
+                   nullptr,
+                   0,
+                   R"([1,true,null,[],{}])",
+                   NTSRCH_SORT_DOWNLOADED_FIRST,
+                   {0, 1}},
+        FilterCase{"NestedValuesNotSearched",
+                   {U1, U2, R"({"streamURL":"u3"})"},
+                   nullptr,
+                   0,
+                   R"([["u1"],{"u2":"u2"},[["u3"]],"u3"])",
+                   NTSRCH_SORT_DOWNLOADED_FIRST,
+                   {2, 0, 1}},
+        FilterCase{"EmptyStringsAmongMembers",
+                   {R"({"streamURL":""})", U1, R"({"streamURL":"\u0000"})"},
+                   nullptr,
+                   1,
+                   R"(["","\u0000u1","u1",""])",
+                   0,
+                   {1}},
         FilterCase{"CombinedWithQuery",
                    {R"({"title":"x","streamURL":"u1"})", R"({"title":"y","streamURL":"u2"})",
                     R"({"title":"x","streamURL":"u3"})"},
@@ -248,6 +280,166 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    {0}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A URL of each length around the hash's word size, cut by an escaped NUL on both sides:
+// only the bytes before the NUL may decide, whatever the byte order.
+TEST(TrackFilterDownloaded, EveryTailLengthCutAtNul) {
+    for (size_t len = 1; len <= 25; ++len) {
+        std::string url;
+        for (size_t i = 0; i < len; ++i)
+            url += static_cast<char>('a' + i % 26);
+        std::string changed = url;
+        changed.back() = 'Z';
+        const std::string tracks = array_of(
+            {"{\"streamURL\":\"" + url + "\\u0000tail\"}", "{\"streamURL\":\"" + changed + "\"}",
+             "{\"streamURL\":\"" + url + "x\"}", "{\"streamURL\":\"" + url.substr(1) + "\"}"});
+        const std::string list = "[\"" + url + "\\u0000other\",\"" + url + "y\"]";
+        Result r = filter(tracks.c_str(), nullptr, 1, list.c_str(), 0);
+        ASSERT_FALSE(r.null) << r.error;
+        EXPECT_EQ(r.text, "[{\"streamURL\":\"" + url + "\\u0000tail\"}]") << "length " << len;
+    }
+}
+
+std::string json_string(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) { // as the writer puts it
+            const char *shorts = std::strchr("\bb\ff\nn\rr\tt", c);
+            char buf[8];
+            if (c != 0 && shorts != nullptr)
+                std::snprintf(buf, sizeof buf, "\\%c", shorts[1]);
+            else
+                std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// Up to count texts of 32 bytes below 0x80 whose hashes share their top 40 bits; with
+// full, every hash is target itself.
+std::vector<std::string> colliding(size_t count, uint64_t target, bool full, uint64_t from = 0) {
+    std::vector<std::string> out;
+    char text[32];
+    std::memcpy(text, "https://cdn.tst/", 16);
+    for (uint64_t c = from; out.size() < count && c < from + (1u << 26); ++c) {
+        // A counter in the third word, lowest digit first: the free word's top bits follow
+        // the low bits of the word before it.
+        for (uint64_t d = 0, v = c; d < 8; ++d, v /= 16)
+            text[16 + d] = "0123456789abcdef"[v % 16];
+        const uint64_t want = full ? target : (target & ~0xFFFFFFULL) | (out.size() + 1);
+        const uint64_t w = ntsrch::url_hash_last_word(
+            ntsrch::url_hash_words(ntsrch::URL_HASH_SEED, text, 24), 32, want);
+        bool ascii = true;
+        for (int b = 0; b < 8; ++b) {
+            const unsigned byte = (w >> (8 * b)) & 0xFF;
+            ascii = ascii && byte != 0 && byte < 0x80;
+            text[24 + b] = static_cast<char>(byte);
+        }
+        if (ascii) out.emplace_back(text, 32);
+    }
+    return out;
+}
+
+struct CollisionCase {
+    const char *name;
+    bool full;
+};
+
+class TrackFilterCollisions : public ::testing::TestWithParam<CollisionCase> {};
+
+// Texts built to collide in the set's hash, all in one slot of the table: the answer must
+// not change once the table gives way. Tracks alternate between list members, colliding
+// texts that are not members, members cut by an escaped NUL and members one byte short.
+TEST_P(TrackFilterCollisions, SameAnswerAsAPlainSet) {
+    const bool full = GetParam().full;
+    const uint64_t target = 0x5DEECE66D2B4A1F3ULL;
+    const std::vector<std::string> in = colliding(300, target, full);
+    const std::vector<std::string> out = colliding(100, target, full, 1 << 28);
+    ASSERT_EQ(in.size() + out.size(), 400u);
+    for (const std::string &t : in) // the texts do collide
+        ASSERT_EQ(ntsrch::url_hash(t.data(), t.size()) >> (full ? 0 : 24),
+                  target >> (full ? 0 : 24));
+    std::vector<std::string> list{"7", "[\"x\"]", "\"\""}, tracks;
+    for (size_t i = 0; i < in.size(); ++i) { // not in hash order
+        list.push_back(json_string(in[i * 7 % in.size()]));
+        if (i % 3 == 0) list.push_back(list.back()); // duplicates
+    }
+    std::vector<int> kept;
+    for (size_t i = 0; i < 400; ++i) {
+        std::string url;
+        bool member = false;
+        switch (i % 4) {
+        case 0:
+            url = json_string(in[(i * 7) % in.size()]);
+            member = true;
+            break;
+        case 1:
+            url = json_string(out[i / 4]);
+            break;
+        case 2: {
+            url = json_string(in[(i * 11) % in.size()]);
+            url.insert(url.size() - 1, "\\u0000zz");
+            member = true;
+            break;
+        }
+        default:
+            url = json_string(in[i % in.size()].substr(0, 31));
+            break;
+        }
+        tracks.push_back("{\"id\":" + std::to_string(i) + ",\"streamURL\":" + url + "}");
+        if (member) kept.push_back(static_cast<int>(i));
+    }
+    std::vector<std::string> expected;
+    for (int i : kept)
+        expected.push_back(tracks[i]);
+    const std::string tracks_json = array_of(tracks), list_json = array_of(list);
+    Result r = filter(tracks_json.c_str(), nullptr, 1, list_json.c_str(), 0);
+    ASSERT_FALSE(r.null) << r.error;
+    EXPECT_EQ(r.text, array_of(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, TrackFilterCollisions,
+                         ::testing::Values(CollisionCase{"OneHash", true},
+                                           CollisionCase{"OneSlot", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A list of the size a host holds, half of it naming tracks, against a plain set.
+TEST(TrackFilterDownloaded, LargeListAgainstPlainSet) {
+    std::vector<std::string> tracks, list;
+    std::set<std::string> members;
+    uint64_t x = 88172645463325252ULL;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return x;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const std::string url = "https://cdn" + std::to_string(next() % 8) + ".example.net/s/" +
+                                std::to_string(next()) + "/" + std::to_string(i) + "?fmt=aac";
+        tracks.push_back("{\"streamURL\":\"" + url + "\"}");
+        if (next() % 2 != 0) {
+            list.push_back("\"" + url + "\"");
+            members.insert(url);
+        } else {
+            list.push_back("\"" + url + "x\"");
+        }
+    }
+    std::vector<std::string> expected;
+    for (const std::string &t : tracks)
+        if (members.count(t.substr(14, t.size() - 16)) != 0) expected.push_back(t);
+    ASSERT_GT(expected.size(), 9000u);
+    const std::string tracks_json = array_of(tracks), list_json = array_of(list);
+    Result r = filter(tracks_json.c_str(), nullptr, 1, list_json.c_str(), 0);
+    ASSERT_FALSE(r.null) << r.error;
+    EXPECT_TRUE(r.text == array_of(expected));
+}
 
 std::vector<std::string> titled(std::initializer_list<const char *> titles) {
     std::vector<std::string> v;

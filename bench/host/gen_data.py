@@ -5,7 +5,12 @@ generated tracks, about 280 bytes each, a fifth with "love" in the title),
 DIR/downloaded-N.json (every tenth track's stream URL, shuffled) and DIR/unified-N.json
 (the N tracks as local results with N/10 albums and N/10 artists).
 
-Usage: gen_data.py DIR N [N...]
+With --downloaded, for each URL shape (distinct tails, one common suffix "?fmt=aac", one
+common 60-byte prefix) it writes instead DIR/tracks-SHAPE-N.json (N tracks with URLs of
+that shape) and DIR/dl-SHAPE-half-N.json and DIR/dl-SHAPE-all-N.json: N URLs, shuffled,
+naming every other track (and N/2 URLs of the same shape that name none) or every track.
+
+Usage: gen_data.py [--downloaded] DIR N [N...]
 """
 
 import json
@@ -22,7 +27,23 @@ LAST = ["Vale", "Kade", "Roux", "Sky", "Berg", "Costa", "Dahl", "Øster", "Ferro
         "Holm", "Ito", "Jansen", "Kowalski", "Lund", "Moreau", "Novak", "Ortiz"]
 
 
-def tracks(n: int, rng: random.Random) -> list:
+SHAPES = ("distinct_tails", "common_suffix", "prefix60")
+PREFIX60 = "https://cdn.example.net/stream/library/aac-320/2024/shelf-a/"
+assert len(PREFIX60) == 60
+
+
+def shaped_url(shape: str, i: int, rng: random.Random) -> str:
+    h = rng.getrandbits(64)
+    if shape == "distinct_tails":
+        return f"https://cdn{h % 8}.example.net/s/{i}/{h:016x}"
+    if shape == "common_suffix":
+        return f"https://cdn{h % 8}.example.net/s/{h:016x}/{i}?fmt=aac"
+    if shape == "prefix60":
+        return f"{PREFIX60}{h:016x}"
+    return f"https://cdn.example.com/stream/{h:016x}.mp3"
+
+
+def tracks(n: int, rng: random.Random, shape: str = "") -> list:
     out = []
     for i in range(n):
         title = " ".join(rng.choice(WORDS) for _ in range(1 + rng.randrange(3)))
@@ -33,7 +54,7 @@ def tracks(n: int, rng: random.Random) -> list:
         out.append({
             "id": i, "title": title, "artist": artist,
             "album": f"{rng.choice(WORDS)} {rng.choice(WORDS)}",
-            "streamURL": f"https://cdn.example.com/stream/{rng.getrandbits(64):016x}.mp3",
+            "streamURL": shaped_url(shape, i, rng),
             "duration": 90 + rng.randrange(400),
             "publishTimestamp": 1500000000 + rng.randrange(250000000),
             "genre": rng.choice(["pop", "electronic"]), "trackNumber": 1 + rng.randrange(14),
@@ -43,10 +64,35 @@ def tracks(n: int, rng: random.Random) -> list:
     return out
 
 
+def write(folder: str, name: str, value) -> None:
+    with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+        json.dump(value, f, ensure_ascii=False, separators=(",", ":"))
+
+
+def downloaded_files(folder: str, n: int) -> None:
+    for shape in SHAPES:
+        rng = random.Random(f"{shape}-{n}")
+        ts = tracks(n, rng, shape)
+        urls = [t["streamURL"] for t in ts]
+        other = [shaped_url(shape, n + i, rng) for i in range(n // 2)]
+        half = urls[::2] + other
+        rng.shuffle(half)
+        whole = list(urls)
+        rng.shuffle(whole)
+        write(folder, f"tracks-{shape}-{n}.json", ts)
+        write(folder, f"dl-{shape}-half-{n}.json", half)
+        write(folder, f"dl-{shape}-all-{n}.json", whole)
+
+
 def main() -> None:
-    folder = sys.argv[1]
+    args = sys.argv[1:]
+    shaped = args[0] == "--downloaded"
+    folder = args[1] if shaped else args[0]
     os.makedirs(folder, exist_ok=True)
-    for n in map(int, sys.argv[2:]):
+    for n in map(int, args[2:] if shaped else args[1:]):
+        if shaped:
+            downloaded_files(folder, n)
+            continue
         rng = random.Random(n)
         ts = tracks(n, rng)
         down = [t["streamURL"] for t in ts[::10]]
@@ -61,8 +107,7 @@ def main() -> None:
             },
         }
         for name, value in (("tracks", ts), ("downloaded", down), ("unified", unified)):
-            with open(os.path.join(folder, f"{name}-{n}.json"), "w", encoding="utf-8") as f:
-                json.dump(value, f, ensure_ascii=False, separators=(",", ":"))
+            write(folder, f"{name}-{n}.json", value)
 
 
 if __name__ == "__main__":

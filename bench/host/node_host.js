@@ -8,6 +8,11 @@
 // input and the decode of the result, each timed alone) and the event loop's longest
 // stall during one async call with bytes out.
 //
+// Last, the downloaded cases at 10k x 10k and 100k x 100k (tracks x downloaded URLs): each
+// URL shape, a list naming half or all of the tracks, downloaded-only and downloaded-first,
+// against JSON.parse, a Set of the list's strings and JSON.stringify (goal: bytes to bytes
+// at least 3x).
+//
 // Usage: node bench/host/node_host.js [DIR]   (DIR: inputs from gen_data.py; made when absent)
 // The module is the one Library() finds: set NTSRCH_MODULE to choose it.
 
@@ -19,6 +24,9 @@ const { monitorEventLoopDelay } = require('node:perf_hooks');
 const ntsrch = require('../../bindings/node/ntsrch');
 
 const SIZES = [100, 10000, 100000];
+const DL_SIZES = (process.env.DL_SIZES || '10000,100000').split(',').map(Number);
+const DL_SHAPES = ['distinct_tails', 'common_suffix', 'prefix60'];
+const DL_GOAL = 3;
 const here = __dirname;
 
 function inputs() {
@@ -30,6 +38,8 @@ function inputs() {
     }
     const missing = SIZES.filter((n) => !fs.existsSync(path.join(dir, `tracks-${n}.json`)));
     if (missing.length) execFileSync('python3', [path.join(here, 'gen_data.py'), dir, ...missing.map(String)], { stdio: 'inherit' });
+    const dlMissing = DL_SIZES.filter((n) => !fs.existsSync(path.join(dir, `dl-${DL_SHAPES[2]}-all-${n}.json`)));
+    if (dlMissing.length) execFileSync('python3', [path.join(here, 'gen_data.py'), '--downloaded', dir, ...dlMissing.map(String)], { stdio: 'inherit' });
     return { dir, temp };
 }
 
@@ -73,6 +83,49 @@ function plainString(c, text) {
         return JSON.stringify({ localCount: local.length, catalogueCount: catalogue.length, local, catalogue });
     }
     return JSON.stringify(plainSort(plainFilter(JSON.parse(text), c.query), c.sort));
+}
+
+// Downloaded only: the tracks whose non-empty streamURL is a string of the list; first:
+// them, then the others.
+function plainDownloaded(tracks, dl, first) {
+    const have = new Set(Array.isArray(dl) ? dl.filter((u) => typeof u === 'string') : []);
+    const down = (t) => typeof t.streamURL === 'string' && t.streamURL !== '' && have.has(t.streamURL);
+    const objs = tracks.filter((t) => t !== null && typeof t === 'object' && !Array.isArray(t));
+    const kept = objs.filter(down);
+    return first ? kept.concat(objs.filter((t) => !down(t))) : kept;
+}
+
+function downloadedRows(lib, dir) {
+    const rows = [];
+    const misses = [];
+    for (const n of DL_SIZES) {
+        const rounds = n >= 100000 ? 3 : 5;
+        for (const shape of DL_SHAPES) {
+            const tracks = fs.readFileSync(path.join(dir, `tracks-${shape}-${n}.json`));
+            const tracksText = tracks.toString('utf8');
+            for (const which of ['half', 'all']) {
+                const dl = fs.readFileSync(path.join(dir, `dl-${shape}-${which}-${n}.json`));
+                const dlText = dl.toString('utf8');
+                for (const first of [false, true]) {
+                    const opts = (output, d) => ({ downloadedOnly: !first, downloaded: d, sort: first ? ntsrch.SortMode.DOWNLOADED_FIRST : 0, output });
+                    const plainString = () => JSON.stringify(plainDownloaded(JSON.parse(tracksText), JSON.parse(dlText), first));
+                    const mine = lib.filterAndSortTracks(tracksText, opts('string', dlText));
+                    const same = mine === plainString() ? '' : ' (results differ)';
+                    const [ps, bs, pb, bb] = alternate([
+                        plainString,
+                        () => lib.filterAndSortTracks(tracksText, opts('string', dlText)),
+                        () => Buffer.from(JSON.stringify(plainDownloaded(JSON.parse(tracks.toString('utf8')), JSON.parse(dl.toString('utf8')), first)), 'utf8'),
+                        () => lib.filterAndSortTracks(tracks, opts('bytes', dl)),
+                    ], rounds, 1);
+                    const name = `${n} ${shape} ${which} ${first ? 'first' : 'only'}${same}`;
+                    const met = pb / bb >= DL_GOAL && !same;
+                    if (!met) misses.push(name);
+                    rows.push([name, fmt(ps), fmt(bs), fmt(ps / bs) + 'x', fmt(pb), fmt(bb), fmt(pb / bb) + 'x', met ? 'met' : 'MISSED']);
+                }
+            }
+        }
+    }
+    return { rows, misses };
 }
 
 function plainBytes(c, bytes) {
@@ -193,6 +246,11 @@ async function main() {
     const worst = stalls.reduce((a, b) => (b[0] > a[0] ? b : a));
     console.log(`\nAsync ${n} tracks by title, bytes in and out: longest event loop stall ${fmt(worst[0], 1)} ms `
         + `(worst of ${stalls.length} calls; a call took ${fmt(worst[1], 0)} ms; goal < 20 ms)`);
+
+    const dl = downloadedRows(lib, dir);
+    console.log('\nDownloaded cases, tracks x downloaded URLs alike: binding vs JSON + a Set (median ms):');
+    console.log(table(['n x m case', 'plain str ms', 'binding str ms', 'str ratio', 'plain bytes ms', 'binding bytes ms', 'bytes ratio', 'goal'], dl.rows));
+    console.log(`downloaded goal bytes->bytes >= ${DL_GOAL}x: ${dl.misses.length ? 'missed in ' + dl.misses.join(', ') : 'met in every case'}`);
     await lib.close();
     if (temp) fs.rmSync(temp, { recursive: true, force: true });
 }

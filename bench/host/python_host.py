@@ -9,7 +9,11 @@ ensure_ascii=False); bytes to bytes adds the UTF-8 decode and encode. The four w
 run in turn, round after round, and the medians compared; each case's results are checked
 equal first. The module is $NTSRCH_MODULE, else build/nortavel-nortaveltune-search-client.so.
 
-Usage: python_host.py [--data DIR] [--rounds N] [--sizes N,N,...]
+Then the downloaded cases at 10k x 10k and 100k x 100k (tracks x downloaded URLs): each URL
+shape, a list naming half or all of the tracks, downloaded-only and downloaded-first,
+against json.loads, a set of the list's strings and json.dumps (goal: str->str >= 3x).
+
+Usage: python_host.py [--data DIR] [--rounds N] [--sizes N,N,...] [--dl-sizes N,N,...]
 DIR holds gen_data.py's files (written there when missing); default: a temporary folder.
 """
 
@@ -33,6 +37,7 @@ import gen_data  # noqa: E402
 import ntsrch  # noqa: E402
 
 GOAL_STR, GOAL_BYTES, GOAL_SIZE = 3.0, 5.0, 100000
+GOAL_DL_STR = 3.0
 # (name, query, sort mode); None marks normalize.
 CASES: List[Tuple[str, Optional[str], Optional[int]]] = [
     ("all tracks", None, ntsrch.SortMode.NONE),
@@ -100,6 +105,61 @@ def ways(lib: ntsrch.Library, text: str, data: bytes, query: Optional[str],
     }
 
 
+def plain_downloaded(tracks: Any, downloaded: Any, first: bool) -> List[Any]:
+    have = {u for u in downloaded if isinstance(u, str)} if isinstance(downloaded, list) else set()
+
+    def down(t: Any) -> bool:
+        u = t.get("streamURL")
+        return isinstance(u, str) and u != "" and u in have
+    objs = [t for t in tracks if isinstance(t, dict)]
+    kept = [t for t in objs if down(t)]
+    return kept + [t for t in objs if not down(t)] if first else kept
+
+
+def downloaded_ways(lib: ntsrch.Library, tracks: bytes, dl: bytes,
+                    first: bool) -> Dict[str, Callable[[], Any]]:
+    t_text, d_text = tracks.decode("utf-8"), dl.decode("utf-8")
+    only = not first
+    sort = ntsrch.SortMode.DOWNLOADED_FIRST if first else ntsrch.SortMode.NONE
+    return {
+        "binding str": lambda: lib.filter_and_sort_tracks(t_text, None, only, d_text, sort),
+        "python str": lambda: dumps(plain_downloaded(json.loads(t_text), json.loads(d_text),
+                                                     first)),
+        "binding bytes": lambda: lib.filter_and_sort_tracks(tracks, None, only, dl, sort,
+                                                            output="bytes"),
+        "python bytes": lambda: dumps(plain_downloaded(
+            json.loads(tracks.decode("utf-8")), json.loads(dl.decode("utf-8")),
+            first)).encode("utf-8"),
+    }
+
+
+def downloaded_rows(lib: ntsrch.Library, folder: str, sizes: List[int],
+                    rounds: int) -> List[Tuple[int, str, Dict[str, float]]]:
+    missing = [n for n in sizes if not os.path.isfile(
+        os.path.join(folder, f"dl-{gen_data.SHAPES[-1]}-all-{n}.json"))]
+    if missing:
+        saved = sys.argv
+        sys.argv = ["gen_data.py", "--downloaded", folder] + [str(n) for n in missing]
+        try:
+            gen_data.main()
+        finally:
+            sys.argv = saved
+    rows = []
+    for n in sizes:
+        for shape in gen_data.SHAPES:
+            with open(os.path.join(folder, f"tracks-{shape}-{n}.json"), "rb") as f:
+                tracks = f.read()
+            for which in ("half", "all"):
+                with open(os.path.join(folder, f"dl-{shape}-{which}-{n}.json"), "rb") as f:
+                    dl = f.read()
+                for first in (False, True):
+                    case = f"{shape} {which} {'first' if first else 'only'}"
+                    fns = downloaded_ways(lib, tracks, dl, first)
+                    check_same(case, {k: f() for k, f in fns.items()})
+                    rows.append((n, case, measure(fns, rounds)))
+    return rows
+
+
 def check_same(case: str, results: Dict[str, Any]) -> None:
     text = results["binding str"]
     if results["binding bytes"] != text.encode("utf-8") or \
@@ -145,8 +205,10 @@ def main() -> int:
     parser.add_argument("--data", help="folder of gen_data.py files (default: temporary)")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--sizes", default="100,10000,100000")
+    parser.add_argument("--dl-sizes", default="10000,100000")
     args = parser.parse_args()
     sizes = [int(n) for n in args.sizes.split(",")]
+    dl_sizes = [int(n) for n in args.dl_sizes.split(",") if n]
     module = os.environ.get("NTSRCH_MODULE") or os.path.join(ROOT, "build", ntsrch.MODULE_FILE)
     lib = ntsrch.Library(path=module)
     folder = args.data or tempfile.mkdtemp(prefix="ntsrch-pybench-")
@@ -163,6 +225,7 @@ def main() -> int:
                 fns = ways(lib, data.decode("utf-8"), data, query, sort)
                 check_same(case, {k: f() for k, f in fns.items()})
                 rows.append((n, case, measure(fns, args.rounds)))
+        dl_rows = downloaded_rows(lib, folder, dl_sizes, args.rounds)
     finally:
         if args.data is None:
             shutil.rmtree(folder, ignore_errors=True)
@@ -191,6 +254,26 @@ def main() -> int:
         print(f"goals at {GOAL_SIZE} tracks: str->str >= {GOAL_STR:g}x, bytes->bytes >= "
               f"{GOAL_BYTES:g}x: " + ("met in every case" if not misses else
                                      "missed in " + ", ".join(misses)))
+
+    print("\nDownloaded cases, tracks x downloaded URLs alike: binding against json + a set, "
+          "median (ms)")
+    head = (f"{'n x m':>7}  {'case':<28}{'str: binding':>13}{'python':>9}{'ratio':>8}"
+            f"{'bytes: binding':>16}{'python':>9}{'ratio':>8}  goal")
+    print(head)
+    print("-" * len(head))
+    misses = []
+    for n, case, t in dl_rows:
+        r_str = t["python str"] / t["binding str"]
+        r_bytes = t["python bytes"] / t["binding bytes"]
+        ok = r_str >= GOAL_DL_STR
+        if not ok:
+            misses.append(f"{n} {case}")
+        print(f"{n:>7}  {case:<28}{t['binding str'] * 1e3:>13.2f}{t['python str'] * 1e3:>9.2f}"
+              f"{r_str:>7.1f}x{t['binding bytes'] * 1e3:>16.2f}{t['python bytes'] * 1e3:>9.2f}"
+              f"{r_bytes:>7.1f}x  {'met' if ok else 'MISSED'}")
+    if dl_rows:
+        print(f"downloaded goal str->str >= {GOAL_DL_STR:g}x: " +
+              ("met in every case" if not misses else "missed in " + ", ".join(misses)))
     return 0
 
 

@@ -93,6 +93,13 @@ void build_cases() {
     add_filter("filter_small_downloaded_query", small, "BAND", 1, dl_small.c_str(),
                NTSRCH_SORT_TITLE_ASC);
     add_filter("filter_unusable_downloaded", small, nullptr, 1, "[\"x\",", 0);
+    static const std::string dl_inner = dl_small.substr(1, dl_small.size() - 2);
+    static const std::string dl_odd =
+        "[" + dl_inner + "," + dl_inner + ",\"\",[\"x\"],{\"u\":\"v\"}]"; // duplicates
+    add_filter("filter_downloaded_duplicates_nested", small, nullptr, 1, dl_odd.c_str(),
+               NTSRCH_SORT_TITLE_ASC);
+    add_filter("filter_downloaded_no_strings", small, nullptr, 0, "[1,[\"x\"],{}]",
+               NTSRCH_SORT_DOWNLOADED_FIRST);
     add_filter("filter_empty_array", "[]", "x", 0, nullptr, 1);
     add_filter("filter_root_object", "{\"title\":\"a\"}", nullptr, 0, nullptr, 0);
     add_filter("filter_invalid", "[{\"title\":\"a\"},", nullptr, 0, nullptr, 0);
@@ -180,6 +187,39 @@ TEST_P(AllocFailure, EveryFailurePointIsClean) {
                 points[1], reader_events);
     figures()[c.function].single += points[0];
     figures()[c.function].from_k += points[1];
+}
+
+unsigned long allocations(const std::function<void()> &f) {
+    shim::arm(0, false);
+    f();
+    shim::disarm();
+    return shim::events();
+}
+
+// The downloaded set is one block, whatever the list holds: a list that names no track
+// costs its own parse and one allocation more than an empty list.
+TEST(AllocFailureSet, OneBlockOfItsOwn) {
+    static const std::string tracks = gen::tracks(200);
+    const std::vector<std::string> lists = {"[\"none\"]", gen::downloaded(3000, 1),
+                                            "[\"a\",\"a\",\"a\\u0000b\",7,[\"b\"]]"};
+    auto call = [](const std::string &list) {
+        return allocations([&list] {
+            ntsrch_free(ntsrch_filter_and_sort_tracks_json(tracks.c_str(), nullptr, 0, list.c_str(),
+                                                           NTSRCH_SORT_DOWNLOADED_FIRST));
+        });
+    };
+    auto read = [](const std::string &list) {
+        return allocations([&list] { yyjson_doc_free(read_text(list, list.size())); });
+    };
+    const std::string empty = "[]";
+    const unsigned long base = call(empty) - read(empty);
+    for (const std::string &list : lists) {
+        // The big list renames every URL so that none is a track's.
+        std::string renamed = list;
+        for (size_t at = 0; (at = renamed.find("https://", at)) != std::string::npos; ++at)
+            renamed[at] = 'x';
+        EXPECT_EQ(call(renamed) - read(renamed), base + 1) << renamed.substr(0, 40);
+    }
 }
 
 // The self-test drives the producing functions: under any failure it must not crash or

@@ -1,0 +1,121 @@
+/* SPDX-License-Identifier: MIT */
+// The downloaded stream URLs of one call as a set: a hash table that turns into a sorted
+// array when its input shows signs of being built against the hash.
+#ifndef NTSRCH_URL_SET_H
+#define NTSRCH_URL_SET_H
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include <yyjson.h>
+
+namespace ntsrch {
+
+constexpr uint64_t URL_HASH_SEED = 0x243F6A8885A308D3ULL;
+constexpr uint64_t URL_HASH_MUL = 0x9FB21C651E98DF25ULL;
+constexpr unsigned URL_HASH_ROT = 29;
+constexpr uint64_t URL_FMIX_1 = 0xFF51AFD7ED558CCDULL, URL_FMIX_2 = 0xC4CEB9FE1A85EC53ULL;
+
+// n (at most 8) bytes as a little-endian word whatever the host's byte order, so the
+// hash of a text is the same everywhere.
+inline uint64_t load_le(const unsigned char *p, size_t n) noexcept {
+    uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+inline uint64_t url_hash_step(uint64_t h, uint64_t word) noexcept {
+    return (std::rotl(h, URL_HASH_ROT) ^ word) * URL_HASH_MUL;
+}
+
+inline uint64_t url_hash_final(uint64_t h, size_t len) noexcept {
+    h ^= static_cast<uint64_t>(len);
+    h ^= h >> 33;
+    h *= URL_FMIX_1;
+    h ^= h >> 33;
+    h *= URL_FMIX_2;
+    return h ^ (h >> 33);
+}
+
+// The state after the whole words of the first len bytes of s.
+inline uint64_t url_hash_words(uint64_t h, const char *s, size_t len) noexcept {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
+    for (size_t i = 0; i + 8 <= len; i += 8)
+        h = url_hash_step(h, load_le(p + i, 8));
+    return h;
+}
+
+// The len bytes of s, read a word at a time. Every step is invertible: no secret protects
+// the table, its overflow rule does.
+inline uint64_t url_hash(const char *s, size_t len) noexcept {
+    uint64_t h = url_hash_words(URL_HASH_SEED, s, len);
+    const size_t tail = len % 8;
+    if (tail != 0)
+        h = url_hash_step(h,
+                          load_le(reinterpret_cast<const unsigned char *>(s) + (len - tail), tail));
+    return url_hash_final(h, len);
+}
+
+// The inverse, kept beside the hash so that lists built to collide in it (by the tests and
+// the bench) follow any change: the last word that makes a text of len bytes, a multiple
+// of 8, hash to target when its other words leave the state h.
+constexpr uint64_t odd_inverse(uint64_t a) noexcept {
+    uint64_t x = a; // right in the low 3 bits; each step doubles that
+    for (int i = 0; i < 5; ++i)
+        x *= 2 - a * x;
+    return x;
+}
+
+inline uint64_t url_hash_last_word(uint64_t h, size_t len, uint64_t target) noexcept {
+    uint64_t x = target ^ (target >> 33);
+    x *= odd_inverse(URL_FMIX_2);
+    x ^= x >> 33;
+    x *= odd_inverse(URL_FMIX_1);
+    x ^= x >> 33;
+    x ^= static_cast<uint64_t>(len);
+    return (x * odd_inverse(URL_HASH_MUL)) ^ std::rotl(h, URL_HASH_ROT);
+}
+
+class url_set {
+  public:
+    url_set() = default;
+    url_set(const url_set &) = delete;
+    url_set &operator=(const url_set &) = delete;
+    ~url_set();
+
+    // The strings of the array root, each up to its first NUL; other values, nested ones
+    // included, are not members, nor is the empty text. False only when memory runs out.
+    bool build(yyjson_val *root) noexcept;
+    // The lookup key of url (len bytes up to its terminator, no NUL among them); its slot
+    // is fetched meanwhile, so the key is best taken a little before the lookup.
+    uint64_t key(const char *url, size_t len) const noexcept;
+    // Whether the set holds url, whose key() is key.
+    bool contains(const char *url, uint64_t key) const noexcept;
+    bool empty() const noexcept { return count_ == 0; }
+    void release() noexcept;
+
+    struct slot {
+        uint64_t hash;
+        const char *text; // null: a free table slot
+    };
+
+  private:
+    bool fill_table(yyjson_val *root) noexcept;
+    // False when h is taken by another text or its window is full.
+    bool insert(uint64_t h, const char *s) noexcept;
+    void fill_sorted(yyjson_val *root) noexcept;
+
+    slot *slots_ = nullptr;
+    size_t count_ = 0;    // strings in the list, duplicates included
+    unsigned shift_ = 64; // 64 - log2(table size): the top bits of a hash pick its slot
+    size_t mask_ = 0;     // table size - 1
+    size_t used_ = 0;     // sorted array length
+    bool sorted_ = false;
+};
+
+} // namespace ntsrch
+
+#endif
