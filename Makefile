@@ -23,7 +23,7 @@ all: build
 DEMO_TOOLS := cmake ninja c++ pkg-config
 TEST_TOOLS := $(DEMO_TOOLS) /usr/include/gtest/gtest.h clang valgrind python3 node npm \
 	bindings/node/node_modules/koffi
-PACKAGES_TOOLS := $(DEMO_TOOLS) dpkg-buildpackage lintian debootstrap mcs mono zip node npm \
+PACKAGES_TOOLS := $(DEMO_TOOLS) dpkg-buildpackage lintian /usr/sbin/debootstrap mcs mono zip node npm \
 	/var/cache/ntsrch-release/venv/bin/auditwheel /var/cache/ntsrch-cross/yyjson-src/src/yyjson.c
 CROSS_TOOLS := $(DEMO_TOOLS) /usr/src/googletest /usr/lib/wine/wine64 qemu-aarch64 qemu-s390x \
 	x86_64-w64-mingw32-g++-posix aarch64-linux-gnu-g++ s390x-linux-gnu-g++ llvm-dlltool \
