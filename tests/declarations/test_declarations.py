@@ -126,6 +126,39 @@ def dotnet() -> List[Tuple[str, Declared]]:
     return out
 
 
+def jvm() -> Declared:
+    # JNA looks the functions up by name and types each call where it is made.
+    src = read("bindings", "jvm", "ntsrch", "src", "main", "java", "com", "nortaveltune", "ntsrch", "Ntsrch.java")
+    block = src[src.index("String[] EXPORTS = {"):]
+    names = re.findall(r'"(ntsrch_\w+)"', block[:block.index("};")])
+    enum = read("bindings", "jvm", "ntsrch", "src", "main", "java", "com", "nortaveltune", "ntsrch", "SortMode.java")
+    sort = {k: int(v) for k, v in re.findall(r"^\s*([A-Z_]+)\((-?\d+)\)[,;]", enum, re.M)}
+    abi = int(re.search(r"public static final int ABI_VERSION = (\d+);", src).group(1))
+    version = re.search(r"<artifactId>ntsrch</artifactId>\s*<version>([^<]+)</version>",
+                        read("bindings", "jvm", "ntsrch", "pom.xml")).group(1)
+    return Declared({n: None for n in names}, abi, sort, version)
+
+
+def rust() -> Declared:
+    src = read("bindings", "rust", "ntsrch-sys", "src", "lib.rs")
+    block = src[src.index('extern "C" {'):]
+
+    def kind(t: str) -> str:
+        t = t.strip()
+        return "ptr" if t.startswith("*") else {"c_int": "int", "usize": "size_t", "": "void"}.get(t, t)
+
+    functions: Dict[str, Optional[Shape]] = {}
+    for name, params, ret in re.findall(r"pub fn (ntsrch_\w+)\(([^)]*)\)\s*(?:->\s*([^;]+))?;", block, re.S):
+        ps = [kind(p.split(":", 1)[1]) for p in params.split(",") if p.strip()]
+        functions[name] = ("owned" if ret.strip() == "*mut c_char" else kind(ret), ps)
+    consts = dict(re.findall(r"pub const NTSRCH_(\w+): [^=]+= ([^;]+);", src))
+    sort = {k[len("SORT_"):]: int(v) for k, v in consts.items() if k.startswith("SORT_")}
+    crate = re.search(r'^version = "([^"]+)"', read("bindings", "rust", "ntsrch", "Cargo.toml"), re.M).group(1)
+    sys_crate = re.search(r'^version = "([^"]+)"', read("bindings", "rust", "ntsrch-sys", "Cargo.toml"), re.M).group(1)
+    versions = {json.loads(consts["VERSION_STRING"]), crate, sys_crate.split("+ntsrch.")[0], sys_crate.split("+ntsrch.")[-1]}
+    return Declared(functions, int(consts["ABI_VERSION"]), sort, versions.pop() if len(versions) == 1 else str(versions))
+
+
 OWNED = {"ntsrch_build_search_url", "ntsrch_filter_and_sort_tracks_json",
          "ntsrch_normalize_unified_results_json"}
 # binding -> its declarations (one or more, e.g. one per platform)
@@ -134,6 +167,8 @@ BINDINGS = {
     "wasm": lambda: [("", wasm())],
     "python": lambda: [("", python())],
     "dotnet": dotnet,
+    "jvm": lambda: [("", jvm())],
+    "rust": lambda: [("", rust())],
 }
 
 
