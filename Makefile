@@ -89,10 +89,9 @@ JVM_MVN = JAVA_HOME=$(JVM_HOME) /usr/bin/mvn -B -o -Dmaven.repo.local=$(JVM_CACH
 	-Dntsrch.natives=$(JVM_NATIVES) -Dntsrch.tool=$(abspath $(NTSRCH))
 JVM_MODULE = nortavel-nortaveltune-search-client.so
 
+JVM_TOOLS := /usr/bin/mvn $(JVM_HOME)/bin/javac $(JVM_CACHE)/m2/net/java/dev/jna
 jvm-check:
-	@[ -x "$(JVM_HOME)/bin/javac" ] && [ -x /usr/bin/mvn ] && [ -d $(JVM_CACHE)/m2/net/java/dev/jna ] || \
-	  { echo "the JVM binding needs Debian's JDK 17 and Maven and the local Maven repository in" \
-	  "$(JVM_CACHE)/m2: run scripts/install-deps jvm"; exit 1; }
+	$(call needs,jvm,$(JVM_TOOLS))
 
 jvm-natives: build
 	rm -rf $(JVM_NATIVES) && mkdir -p $(JVM_NATIVES)/linux-x86-64
@@ -205,8 +204,8 @@ test-packages: packages
 # package with five prebuilds, the JVM artifact, the Rust crates, SHA256SUMS. Builds only: the cross trees'
 # modules and tools (macOS and the Windows import library come from `make test-cross`), no
 # test is run.
-release: jvm-check
-	$(call needs,packages cross rust,$(sort $(PACKAGES_TOOLS) $(CROSS_TOOLS) /usr/bin/cargo))
+release:
+	$(call needs,packages cross jvm rust,$(sort $(PACKAGES_TOOLS) $(CROSS_TOOLS) $(JVM_TOOLS) /usr/bin/cargo))
 	BUILD=$(BUILD) scripts/build-packages
 	BUILD=$(BUILD) scripts/build-release
 

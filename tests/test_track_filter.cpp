@@ -351,6 +351,11 @@ struct CollisionCase {
     bool full;
 };
 
+// Printed by name: gtest would otherwise dump the struct's bytes, padding included.
+void PrintTo(const CollisionCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class TrackFilterCollisions : public ::testing::TestWithParam<CollisionCase> {};
 
 // Texts built to collide in the set's hash, all in one slot of the table: the answer must

@@ -21,7 +21,7 @@ CASES = [
     ("packages", "packages"),
     ("test-packages", "packages"),
     ("test-cross", "cross"),
-    ("release", "packages cross"),
+    ("release", "packages cross jvm rust"),
     ("bench", "bench"),
     ("bench-host", "bench"),
 ]
