@@ -22,6 +22,7 @@ const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { monitorEventLoopDelay } = require('node:perf_hooks');
 const ntsrch = require('../../bindings/node/ntsrch');
+const { plainString, call: bindingCall, now, median, alternate, table } = require('./common');
 
 const SIZES = [100, 10000, 100000];
 const DL_SIZES = (process.env.DL_SIZES || '10000,100000').split(',').map(Number);
@@ -43,28 +44,6 @@ function inputs() {
     return { dir, temp };
 }
 
-// Plain JS: title, else artist, contains the trimmed query; toLowerCase folds more than
-// ASCII, which changes nothing for these inputs.
-function plainFilter(tracks, query) {
-    const q = query.trim().toLowerCase();
-    if (!q) return tracks;
-    return tracks.filter((t) => (typeof t.title === 'string' && t.title.toLowerCase().includes(q))
-        || (typeof t.artist === 'string' && t.artist.toLowerCase().includes(q)));
-}
-
-function plainSort(tracks, sort) {
-    if (sort === ntsrch.SortMode.TITLE_ASC) {
-        const keyed = tracks.map((t) => [typeof t.title === 'string' ? t.title.toLowerCase() : '', t]);
-        keyed.sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0)); // stable
-        return keyed.map((k) => k[1]);
-    }
-    if (sort === ntsrch.SortMode.NEWEST_FIRST) {
-        const ts = (t) => (typeof t.publishTimestamp === 'number' ? t.publishTimestamp : 0);
-        return tracks.slice().sort((a, b) => ts(b) - ts(a));
-    }
-    return tracks;
-}
-
 const CASES = [
     { name: 'all tracks', query: '', sort: 0 },
     { name: 'filter "love"', query: 'love', sort: 0 },
@@ -73,17 +52,6 @@ const CASES = [
     { name: 'newest', query: '', sort: ntsrch.SortMode.NEWEST_FIRST },
     { name: 'normalize', normalize: true },
 ];
-
-function plainString(c, text) {
-    if (c.normalize) {
-        const u = JSON.parse(text);
-        const cat = u.catalogue || {};
-        const local = Array.isArray(u.tracks) ? u.tracks : [];
-        const catalogue = [...(Array.isArray(cat.albums) ? cat.albums : []), ...(Array.isArray(cat.artists) ? cat.artists : [])];
-        return JSON.stringify({ localCount: local.length, catalogueCount: catalogue.length, local, catalogue });
-    }
-    return JSON.stringify(plainSort(plainFilter(JSON.parse(text), c.query), c.sort));
-}
 
 // Downloaded only: the tracks whose non-empty streamURL is a string of the list; first:
 // them, then the others.
@@ -132,42 +100,8 @@ function plainBytes(c, bytes) {
     return Buffer.from(plainString(c, bytes.toString('utf8')), 'utf8');
 }
 
-function bindingCall(lib, c, input, output) {
-    if (c.normalize) return lib.normalizeUnifiedResults(input, { output });
-    return lib.filterAndSortTracks(input, { query: c.query || null, sort: c.sort, output });
-}
-
-function now() {
-    return Number(process.hrtime.bigint()) / 1e6;
-}
-
-function median(xs) {
-    const s = xs.slice().sort((a, b) => a - b);
-    return s[s.length >> 1];
-}
-
-// Runs each job once per round, in turn, `rounds` times; a round repeats each job `inner`
-// times so that small inputs are timed over a few milliseconds. Median (or pick) ms per job call.
-function alternate(jobs, rounds, inner, pick = median) {
-    const times = jobs.map(() => []);
-    for (let r = 0; r < rounds; r++) {
-        jobs.forEach((job, i) => {
-            const t0 = now();
-            for (let k = 0; k < inner; k++) job();
-            times[i].push((now() - t0) / inner);
-        });
-    }
-    return times.map(pick);
-}
-
 function fmt(x, digits = 2) {
     return x.toFixed(digits);
-}
-
-function table(head, rows) {
-    const all = [head, ...rows];
-    const widths = head.map((_, i) => Math.max(...all.map((r) => String(r[i]).length)));
-    return all.map((r) => r.map((v, i) => (i === 0 ? String(v).padEnd(widths[i]) : String(v).padStart(widths[i]))).join('  ')).join('\n');
 }
 
 async function main() {

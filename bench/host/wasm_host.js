@@ -16,38 +16,11 @@ const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { pathToFileURL } = require('node:url');
+const { plainString, call, alternate, table } = require('./common');
 
 const root = path.join(__dirname, '..', '..');
 const N = Number(process.argv[3] || 100000);
 const ROUNDS = Number(process.env.ROUNDS || 5);
-
-// Plain JS: title, else artist, contains the trimmed query, case folded; a stable sort.
-function plainFilter(tracks, query) {
-    const q = query.trim().toLowerCase();
-    if (!q) return tracks;
-    const has = (s) => typeof s === 'string' && s.toLowerCase().includes(q);
-    return tracks.filter((t) => has(t.title) || has(t.artist));
-}
-
-function plainSort(tracks, sort) {
-    if (sort === 1) {
-        const keyed = tracks.map((t) => [typeof t.title === 'string' ? t.title.toLowerCase() : '', t]);
-        keyed.sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0));
-        return keyed.map((k) => k[1]);
-    }
-    if (sort === 3) {
-        const ts = (t) => (typeof t.publishTimestamp === 'number' ? t.publishTimestamp : 0);
-        return tracks.slice().sort((a, b) => ts(b) - ts(a));
-    }
-    return tracks;
-}
-
-function plainNormalize(u) {
-    const cat = u.catalogue && typeof u.catalogue === 'object' ? u.catalogue : {};
-    const local = Array.isArray(u.tracks) ? u.tracks : [];
-    const catalogue = [...(Array.isArray(cat.albums) ? cat.albums : []), ...(Array.isArray(cat.artists) ? cat.artists : [])];
-    return { localCount: local.length, catalogueCount: catalogue.length, local, catalogue };
-}
 
 const CASES = [
     { name: 'all tracks', query: '', sort: 0 },
@@ -57,38 +30,6 @@ const CASES = [
     { name: 'newest', query: '', sort: 3 },
     { name: 'normalize', normalize: true },
 ];
-
-function plainString(c, text) {
-    const v = JSON.parse(text);
-    return JSON.stringify(c.normalize ? plainNormalize(v) : plainSort(plainFilter(v, c.query), c.sort));
-}
-
-function call(lib, c, input, output) {
-    if (c.normalize) return lib.normalizeUnifiedResults(input, { output });
-    return lib.filterAndSortTracks(input, { query: c.query || null, sort: c.sort, output });
-}
-
-const now = () => Number(process.hrtime.bigint()) / 1e6;
-const median = (xs) => xs.slice().sort((a, b) => a - b)[xs.length >> 1];
-
-// One call of each job per round, in turn; median ms per job.
-function alternate(jobs) {
-    const times = jobs.map(() => []);
-    for (let r = 0; r < ROUNDS; r++) {
-        jobs.forEach((job, i) => {
-            const t0 = now();
-            job();
-            times[i].push(now() - t0);
-        });
-    }
-    return times.map(median);
-}
-
-function table(head, rows) {
-    const all = [head, ...rows];
-    const widths = head.map((_, i) => Math.max(...all.map((r) => String(r[i]).length)));
-    return all.map((r) => r.map((v, i) => (i === 0 ? String(v).padEnd(widths[i]) : String(v).padStart(widths[i]))).join('  ')).join('\n');
-}
 
 async function main() {
     let dir = process.argv[2];
@@ -117,7 +58,7 @@ async function main() {
             const w = call(wasm, c, input, mode);
             const n = call(native, c, input, mode);
             if (Buffer.compare(Buffer.from(w), Buffer.from(n)) !== 0) throw new Error(`${c.name} ${mode}: WebAssembly and native results differ`);
-            const [tw, tn, tp] = alternate([() => call(wasm, c, input, mode), () => call(native, c, input, mode), plain]);
+            const [tw, tn, tp] = alternate([() => call(wasm, c, input, mode), () => call(native, c, input, mode), plain], ROUNDS);
             rows.push([`${c.name}, ${mode}`, tw.toFixed(1), tn.toFixed(1), tp.toFixed(1), (tw / tn).toFixed(2), (tp / tw).toFixed(2)]);
         }
     }

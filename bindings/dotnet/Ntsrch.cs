@@ -487,21 +487,17 @@ namespace Ntsrch
 
         public static string SearchUrl(string query, string baseUrl = null)
         {
-            CheckText(baseUrl, "baseUrl");
-            CheckText(query, "query");
-            return TakeString(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query)));
+            return TakeString(UrlFunction, UrlCall(query, baseUrl)());
         }
 
         public static string SearchUrl(byte[] query, byte[] baseUrl = null)
         {
-            byte[] b = Terminated(baseUrl, "baseUrl", true);
-            return TakeString(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
+            return TakeString(UrlFunction, NativeUrl(query, baseUrl, true));
         }
 
         public static string SearchUrl(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
         {
-            byte[] b = Terminated(baseUrl, "baseUrl", true);
-            return TakeString(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
+            return TakeString(UrlFunction, NativeUrl(query, baseUrl, true));
         }
 
         public static string SearchUrl(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
@@ -511,21 +507,17 @@ namespace Ntsrch
 
         public static byte[] SearchUrlBytes(string query, string baseUrl = null)
         {
-            CheckText(baseUrl, "baseUrl");
-            CheckText(query, "query");
-            return TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query)));
+            return TakeBytes(UrlFunction, UrlCall(query, baseUrl)());
         }
 
         public static byte[] SearchUrlBytes(byte[] query, byte[] baseUrl = null)
         {
-            byte[] b = Terminated(baseUrl, "baseUrl", false);
-            return TakeBytes(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
+            return TakeBytes(UrlFunction, NativeUrl(query, baseUrl, false));
         }
 
         public static byte[] SearchUrlBytes(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl = default)
         {
-            byte[] b = Terminated(baseUrl, "baseUrl", false);
-            return TakeBytes(UrlFunction, NativeUrl(b, Terminated(query, "query", false)));
+            return TakeBytes(UrlFunction, NativeUrl(query, baseUrl, false));
         }
 
         public static byte[] SearchUrlBytes(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
@@ -535,30 +527,55 @@ namespace Ntsrch
 
         public static Task<string> SearchUrlAsync(string query, string baseUrl = null)
         {
-            CheckText(baseUrl, "baseUrl");
-            CheckText(query, "query");
-            return Task.Run(() => TakeString(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query))));
+            var call = UrlCall(query, baseUrl);
+            return Task.Run(() => TakeString(UrlFunction, call()));
         }
 
         public static Task<string> SearchUrlAsync(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
         {
-            CheckBytes(baseUrl.Span, "baseUrl", true);
-            CheckBytes(query.Span, "query", false);
-            return Task.Run(() => TakeString(UrlFunction, NativeUrl(Copy(baseUrl.Span), Copy(query.Span))));
+            var call = UrlCall(query, baseUrl, true);
+            return Task.Run(() => TakeString(UrlFunction, call()));
         }
 
         public static Task<byte[]> SearchUrlBytesAsync(string query, string baseUrl = null)
         {
-            CheckText(baseUrl, "baseUrl");
-            CheckText(query, "query");
-            return Task.Run(() => TakeBytes(UrlFunction, NativeUrl(Terminated(baseUrl), Terminated(query))));
+            var call = UrlCall(query, baseUrl);
+            return Task.Run(() => TakeBytes(UrlFunction, call()));
         }
 
         public static Task<byte[]> SearchUrlBytesAsync(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl = default)
         {
-            CheckBytes(baseUrl.Span, "baseUrl", false);
+            var call = UrlCall(query, baseUrl, false);
+            return Task.Run(() => TakeBytes(UrlFunction, call()));
+        }
+
+        // The *Call helpers check on the calling thread and return the call itself, so that a
+        // Task variant refuses a bad argument before it starts and copies the text inside it.
+        static Func<IntPtr> UrlCall(string query, string baseUrl)
+        {
+            CheckText(baseUrl, "baseUrl");
+            CheckText(query, "query");
+            return () => NativeUrl(Terminated(baseUrl), Terminated(query));
+        }
+
+        static Func<IntPtr> UrlCall(ReadOnlyMemory<byte> query, ReadOnlyMemory<byte> baseUrl, bool utf8Base)
+        {
+            CheckBytes(baseUrl.Span, "baseUrl", utf8Base);
             CheckBytes(query.Span, "query", false);
-            return Task.Run(() => TakeBytes(UrlFunction, NativeUrl(Copy(baseUrl.Span), Copy(query.Span))));
+            return () => NativeUrl(Copy(baseUrl.Span), Copy(query.Span));
+        }
+
+        // A null array is C's NULL; a span is never NULL.
+        static IntPtr NativeUrl(byte[] query, byte[] baseUrl, bool utf8Base)
+        {
+            byte[] b = Terminated(baseUrl, "baseUrl", utf8Base);
+            return NativeUrl(b, Terminated(query, "query", false));
+        }
+
+        static IntPtr NativeUrl(ReadOnlySpan<byte> query, ReadOnlySpan<byte> baseUrl, bool utf8Base)
+        {
+            byte[] b = Terminated(baseUrl, "baseUrl", utf8Base);
+            return NativeUrl(b, Terminated(query, "query", false));
         }
 
         // ---- Track lists: the kept tracks of a JSON array, as compact JSON.
@@ -566,11 +583,7 @@ namespace Ntsrch
         public static string FilterTracks(string tracksJson, string query = null,
             bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
         {
-            CheckText(tracksJson, "tracksJson");
-            CheckText(query, "query");
-            CheckText(downloadedJson, "downloadedJson");
-            return TakeString(FilterFunction, NativeFilter(Terminated(tracksJson), Terminated(query),
-                downloadedOnly, Terminated(downloadedJson), sort));
+            return TakeString(FilterFunction, FilterCall(tracksJson, query, downloadedOnly, downloadedJson, sort)());
         }
 
         public static string FilterTracks(byte[] tracksJson, byte[] query = null,
@@ -594,11 +607,7 @@ namespace Ntsrch
         public static byte[] FilterTracksBytes(string tracksJson, string query = null,
             bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
         {
-            CheckText(tracksJson, "tracksJson");
-            CheckText(query, "query");
-            CheckText(downloadedJson, "downloadedJson");
-            return TakeBytes(FilterFunction, NativeFilter(Terminated(tracksJson), Terminated(query),
-                downloadedOnly, Terminated(downloadedJson), sort));
+            return TakeBytes(FilterFunction, FilterCall(tracksJson, query, downloadedOnly, downloadedJson, sort)());
         }
 
         public static byte[] FilterTracksBytes(byte[] tracksJson, byte[] query = null,
@@ -622,37 +631,49 @@ namespace Ntsrch
         public static Task<string> FilterTracksAsync(string tracksJson, string query = null,
             bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
         {
-            CheckText(tracksJson, "tracksJson");
-            CheckText(query, "query");
-            CheckText(downloadedJson, "downloadedJson");
-            return Task.Run(() => TakeString(FilterFunction, NativeFilter(Terminated(tracksJson),
-                Terminated(query), downloadedOnly, Terminated(downloadedJson), sort)));
+            var call = FilterCall(tracksJson, query, downloadedOnly, downloadedJson, sort);
+            return Task.Run(() => TakeString(FilterFunction, call()));
         }
 
         public static Task<string> FilterTracksAsync(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query = default,
             bool downloadedOnly = false, ReadOnlyMemory<byte> downloadedJson = default, SortMode sort = SortMode.None)
         {
-            CheckFilterBytes(tracksJson.Span, query.Span, downloadedJson.Span);
-            return Task.Run(() => TakeString(FilterFunction, NativeFilter(Copy(tracksJson.Span),
-                Copy(query.Span), downloadedOnly, Copy(downloadedJson.Span), sort)));
+            var call = FilterCall(tracksJson, query, downloadedOnly, downloadedJson, sort);
+            return Task.Run(() => TakeString(FilterFunction, call()));
         }
 
         public static Task<byte[]> FilterTracksBytesAsync(string tracksJson, string query = null,
             bool downloadedOnly = false, string downloadedJson = null, SortMode sort = SortMode.None)
         {
-            CheckText(tracksJson, "tracksJson");
-            CheckText(query, "query");
-            CheckText(downloadedJson, "downloadedJson");
-            return Task.Run(() => TakeBytes(FilterFunction, NativeFilter(Terminated(tracksJson),
-                Terminated(query), downloadedOnly, Terminated(downloadedJson), sort)));
+            var call = FilterCall(tracksJson, query, downloadedOnly, downloadedJson, sort);
+            return Task.Run(() => TakeBytes(FilterFunction, call()));
         }
 
         public static Task<byte[]> FilterTracksBytesAsync(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query = default,
             bool downloadedOnly = false, ReadOnlyMemory<byte> downloadedJson = default, SortMode sort = SortMode.None)
         {
-            CheckFilterBytes(tracksJson.Span, query.Span, downloadedJson.Span);
-            return Task.Run(() => TakeBytes(FilterFunction, NativeFilter(Copy(tracksJson.Span),
-                Copy(query.Span), downloadedOnly, Copy(downloadedJson.Span), sort)));
+            var call = FilterCall(tracksJson, query, downloadedOnly, downloadedJson, sort);
+            return Task.Run(() => TakeBytes(FilterFunction, call()));
+        }
+
+        static Func<IntPtr> FilterCall(string tracksJson, string query, bool downloadedOnly,
+            string downloadedJson, SortMode sort)
+        {
+            CheckText(tracksJson, "tracksJson");
+            CheckText(query, "query");
+            CheckText(downloadedJson, "downloadedJson");
+            return () => NativeFilter(Terminated(tracksJson), Terminated(query), downloadedOnly,
+                Terminated(downloadedJson), sort);
+        }
+
+        static Func<IntPtr> FilterCall(ReadOnlyMemory<byte> tracksJson, ReadOnlyMemory<byte> query,
+            bool downloadedOnly, ReadOnlyMemory<byte> downloadedJson, SortMode sort)
+        {
+            CheckBytes(tracksJson.Span, "tracksJson", false);
+            CheckBytes(query.Span, "query", false);
+            CheckBytes(downloadedJson.Span, "downloadedJson", false);
+            return () => NativeFilter(Copy(tracksJson.Span), Copy(query.Span), downloadedOnly,
+                Copy(downloadedJson.Span), sort);
         }
 
         static IntPtr FilterBytes(byte[] tracksJson, byte[] query, bool downloadedOnly,
@@ -669,32 +690,21 @@ namespace Ntsrch
                 downloadedOnly, Terminated(downloadedJson, "downloadedJson", false), sort);
         }
 
-        static void CheckFilterBytes(ReadOnlySpan<byte> tracksJson, ReadOnlySpan<byte> query,
-            ReadOnlySpan<byte> downloadedJson)
-        {
-            CheckBytes(tracksJson, "tracksJson", false);
-            CheckBytes(query, "query", false);
-            CheckBytes(downloadedJson, "downloadedJson", false);
-        }
-
         // ---- Unified results reshaped into their flat form, as JSON.
 
         public static string Normalize(string json)
         {
-            CheckText(json, "json");
-            return TakeString(NormalizeFunction, NormalizeString(json));
+            return TakeString(NormalizeFunction, NormalizeCall(json)());
         }
 
         public static string Normalize(byte[] json)
         {
-            CheckBytes(json, "json", false);
-            return TakeString(NormalizeFunction, NativeNormalize(json, json == null));
+            return TakeString(NormalizeFunction, NativeNormalize(json));
         }
 
         public static string Normalize(ReadOnlySpan<byte> json)
         {
-            CheckBytes(json, "json", false);
-            return TakeString(NormalizeFunction, NativeNormalize(json, false));
+            return TakeString(NormalizeFunction, NativeNormalize(json));
         }
 
         public static string Normalize(ReadOnlyMemory<byte> json)
@@ -704,20 +714,17 @@ namespace Ntsrch
 
         public static byte[] NormalizeBytes(string json)
         {
-            CheckText(json, "json");
-            return TakeBytes(NormalizeFunction, NormalizeString(json));
+            return TakeBytes(NormalizeFunction, NormalizeCall(json)());
         }
 
         public static byte[] NormalizeBytes(byte[] json)
         {
-            CheckBytes(json, "json", false);
-            return TakeBytes(NormalizeFunction, NativeNormalize(json, json == null));
+            return TakeBytes(NormalizeFunction, NativeNormalize(json));
         }
 
         public static byte[] NormalizeBytes(ReadOnlySpan<byte> json)
         {
-            CheckBytes(json, "json", false);
-            return TakeBytes(NormalizeFunction, NativeNormalize(json, false));
+            return TakeBytes(NormalizeFunction, NativeNormalize(json));
         }
 
         public static byte[] NormalizeBytes(ReadOnlyMemory<byte> json)
@@ -727,32 +734,51 @@ namespace Ntsrch
 
         public static Task<string> NormalizeAsync(string json)
         {
-            CheckText(json, "json");
-            return Task.Run(() => TakeString(NormalizeFunction, NormalizeString(json)));
+            var call = NormalizeCall(json);
+            return Task.Run(() => TakeString(NormalizeFunction, call()));
         }
 
         public static Task<string> NormalizeAsync(ReadOnlyMemory<byte> json)
         {
-            CheckBytes(json.Span, "json", false);
-            return Task.Run(() => TakeString(NormalizeFunction, NativeNormalize(json.Span, false)));
+            var call = NormalizeCall(json);
+            return Task.Run(() => TakeString(NormalizeFunction, call()));
         }
 
         public static Task<byte[]> NormalizeBytesAsync(string json)
         {
-            CheckText(json, "json");
-            return Task.Run(() => TakeBytes(NormalizeFunction, NormalizeString(json)));
+            var call = NormalizeCall(json);
+            return Task.Run(() => TakeBytes(NormalizeFunction, call()));
         }
 
         public static Task<byte[]> NormalizeBytesAsync(ReadOnlyMemory<byte> json)
         {
-            CheckBytes(json.Span, "json", false);
-            return Task.Run(() => TakeBytes(NormalizeFunction, NativeNormalize(json.Span, false)));
+            var call = NormalizeCall(json);
+            return Task.Run(() => TakeBytes(NormalizeFunction, call()));
         }
 
-        static IntPtr NormalizeString(string json)
+        static Func<IntPtr> NormalizeCall(string json)
         {
-            return json == null ? NativeNormalize(default(ReadOnlySpan<byte>), true)
+            CheckText(json, "json");
+            return () => json == null ? NativeNormalize(default(ReadOnlySpan<byte>), true)
                 : NativeNormalize(Encoding.UTF8.GetBytes(json), false);
+        }
+
+        static Func<IntPtr> NormalizeCall(ReadOnlyMemory<byte> json)
+        {
+            CheckBytes(json.Span, "json", false);
+            return () => NativeNormalize(json.Span, false);
+        }
+
+        static IntPtr NativeNormalize(byte[] json)
+        {
+            CheckBytes(json, "json", false);
+            return NativeNormalize(json, json == null);
+        }
+
+        static IntPtr NativeNormalize(ReadOnlySpan<byte> json)
+        {
+            CheckBytes(json, "json", false);
+            return NativeNormalize(json, false);
         }
 
         // ---- Input rules, checked before any call.

@@ -7,6 +7,7 @@ using System;
 using System.Collections.Generic;
 using System.Globalization;
 using System.Linq;
+using System.Runtime.ExceptionServices;
 using System.Text;
 using System.Threading.Tasks;
 using Ntsrch;
@@ -163,30 +164,9 @@ static class NtsrchContract
             Array.Copy(b, 0, big, 2, b.Length);
             return new ReadOnlyMemory<byte>(big, 2, b.Length);
         };
-        if (form == "string")
-        {
-            var t = text.Cast<string>().ToArray();
-            if (call == "build_search_url")
-                return async ? (bytesOut ? (object)Module.SearchUrlBytesAsync(t[0], t[1]) : Module.SearchUrlAsync(t[0], t[1]))
-                    : bytesOut ? (object)Module.SearchUrlBytes(t[0], t[1]) : Module.SearchUrl(t[0], t[1]);
-            if (call == "filter_and_sort_tracks")
-                return async ? (bytesOut ? (object)Module.FilterTracksBytesAsync(t[0], t[1], only, t[2], mode) : Module.FilterTracksAsync(t[0], t[1], only, t[2], mode))
-                    : bytesOut ? (object)Module.FilterTracksBytes(t[0], t[1], only, t[2], mode) : Module.FilterTracks(t[0], t[1], only, t[2], mode);
-            return async ? (bytesOut ? (object)Module.NormalizeBytesAsync(t[0]) : Module.NormalizeAsync(t[0]))
-                : bytesOut ? (object)Module.NormalizeBytes(t[0]) : Module.Normalize(t[0]);
-        }
-        if (form == "byte[]")
-        {
-            var t = text.Cast<byte[]>().ToArray();
-            if (call == "build_search_url")
-                return bytesOut ? (object)Module.SearchUrlBytes(t[0], t[1]) : Module.SearchUrl(t[0], t[1]);
-            if (call == "filter_and_sort_tracks")
-                return bytesOut ? (object)Module.FilterTracksBytes(t[0], t[1], only, t[2], mode) : Module.FilterTracks(t[0], t[1], only, t[2], mode);
-            return bytesOut ? (object)Module.NormalizeBytes(t[0]) : Module.Normalize(t[0]);
-        }
-        var m = text.Select(mem).ToArray();
         if (form == "ReadOnlySpan")
         {
+            var m = text.Select(mem).ToArray();
             if (call == "build_search_url")
                 return bytesOut ? (object)Module.SearchUrlBytes(m[0].Span, m[1].Span) : Module.SearchUrl(m[0].Span, m[1].Span);
             if (call == "filter_and_sort_tracks")
@@ -194,14 +174,23 @@ static class NtsrchContract
                     : Module.FilterTracks(m[0].Span, m[1].Span, only, m[2].Span, mode);
             return bytesOut ? (object)Module.NormalizeBytes(m[0].Span) : Module.Normalize(m[0].Span);
         }
-        if (call == "build_search_url")
-            return async ? (bytesOut ? (object)Module.SearchUrlBytesAsync(m[0], m[1]) : Module.SearchUrlAsync(m[0], m[1]))
-                : bytesOut ? (object)Module.SearchUrlBytes(m[0], m[1]) : Module.SearchUrl(m[0], m[1]);
-        if (call == "filter_and_sort_tracks")
-            return async ? (bytesOut ? (object)Module.FilterTracksBytesAsync(m[0], m[1], only, m[2], mode) : Module.FilterTracksAsync(m[0], m[1], only, m[2], mode))
-                : bytesOut ? (object)Module.FilterTracksBytes(m[0], m[1], only, m[2], mode) : Module.FilterTracks(m[0], m[1], only, m[2], mode);
-        return async ? (bytesOut ? (object)Module.NormalizeBytesAsync(m[0]) : Module.NormalizeAsync(m[0]))
-            : bytesOut ? (object)Module.NormalizeBytes(m[0]) : Module.Normalize(m[0]);
+        // The other forms name their overload: the text parameters take the form's type
+        // (byte[] has no Task variant), so one lookup serves them all. A span cannot be boxed.
+        Type textType = form == "string" ? typeof(string) : form == "byte[]" ? typeof(byte[]) : typeof(ReadOnlyMemory<byte>);
+        object[] texts = form == "ReadOnlyMemory" ? text.Select(v => (object)mem(v)).ToArray() : text.ToArray();
+        object[] values = call == "filter_and_sort_tracks" ? new object[] { texts[0], texts[1], only, texts[2], mode } : texts;
+        string name = (call == "build_search_url" ? "SearchUrl" : call == "filter_and_sort_tracks" ? "FilterTracks" : "Normalize")
+            + (bytesOut ? "Bytes" : "") + (async && form != "byte[]" ? "Async" : "");
+        Type[] types = values.Select(v => v is bool ? typeof(bool) : v is SortMode ? typeof(SortMode) : textType).ToArray();
+        try
+        {
+            return typeof(Module).GetMethod(name, types).Invoke(null, values);
+        }
+        catch (System.Reflection.TargetInvocationException e)
+        {
+            ExceptionDispatchInfo.Capture(e.InnerException).Throw();
+            throw;
+        }
     }
 
     // null when the outcome is the row's, else what happened.

@@ -239,18 +239,6 @@ export class WasmLibrary {
         return this._engine.run(kind, args, finisher(output));
     }
 
-    buildSearchUrl(query, baseUrl = null, options = undefined) {
-        return this._sync((how) => this._prepareUrl(query, baseUrl, options, how));
-    }
-
-    filterAndSortTracks(tracks, options = undefined) {
-        return this._sync((how) => this._prepareFilter(tracks, options, how));
-    }
-
-    normalizeUnifiedResults(unified, options = undefined) {
-        return this._sync((how) => this._prepareNormalize(unified, options, how));
-    }
-
     // Inputs are checked here, on the caller's thread, so bad input rejects the Promise with
     // the same error the sync call throws; the text travels as bytes moved to the worker.
     _async(prepare) {
@@ -267,18 +255,6 @@ export class WasmLibrary {
             if (output === 'bytes') return IS_NODE ? Buffer.from(bytes.buffer, bytes.byteOffset, bytes.length) : bytes;
             return rules.finish(bytes, output);
         });
-    }
-
-    buildSearchUrlAsync(query, baseUrl = null, options = undefined) {
-        return this._async((how) => this._prepareUrl(query, baseUrl, options, how));
-    }
-
-    filterAndSortTracksAsync(tracks, options = undefined) {
-        return this._async((how) => this._prepareFilter(tracks, options, how));
-    }
-
-    normalizeUnifiedResultsAsync(unified, options = undefined) {
-        return this._async((how) => this._prepareNormalize(unified, options, how));
     }
 
     async _post(message, transfer) {
@@ -350,4 +326,26 @@ export class WasmLibrary {
         this._failAll(new Error('Library closed'));
         await worker.terminate();
     }
+}
+
+// Each call as a value and as a Promise (name + 'Async'): the same arguments, the same checks.
+const PUBLIC_CALLS = {
+    buildSearchUrl: (lib, how, query, baseUrl = null, options = undefined) =>
+        lib._prepareUrl(query, baseUrl, options, how),
+    filterAndSortTracks: (lib, how, tracks, options = undefined) => lib._prepareFilter(tracks, options, how),
+    normalizeUnifiedResults: (lib, how, unified, options = undefined) =>
+        lib._prepareNormalize(unified, options, how),
+};
+for (const [name, prepare] of Object.entries(PUBLIC_CALLS)) {
+    const methods = {
+        [name](...args) {
+            return this._sync((how) => prepare(this, how, ...args));
+        },
+        [`${name}Async`](...args) {
+            return this._async((how) => prepare(this, how, ...args));
+        },
+    };
+    // As a class body would define them: not enumerable.
+    for (const [key, value] of Object.entries(methods))
+        Object.defineProperty(WasmLibrary.prototype, key, { value, writable: true, configurable: true });
 }

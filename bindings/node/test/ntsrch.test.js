@@ -46,16 +46,24 @@ test('version of the package and the module agree', () => {
     assert.strictEqual(ntsrch.version, lib.version());
 });
 
+// Sets $NTSRCH_MODULE (undefined: unset) and the lookup's places for one test, and puts
+// both back after it.
+function lookupPlaces(t) {
+    const set = (env, places) => {
+        if (env === undefined) delete process.env.NTSRCH_MODULE;
+        else process.env.NTSRCH_MODULE = env;
+        Object.assign(ntsrch._lookup, places);
+    };
+    const saved = { env: process.env.NTSRCH_MODULE, ...ntsrch._lookup };
+    t.after(() => set(saved.env, { bundled: saved.bundled, system: saved.system }));
+    return set;
+}
+
 test('lookup order: $NTSRCH_MODULE alone when set, else bundled, system; the error lists every place tried', (t) => {
     const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
     const noSystem = 'ntsrch-no-such-module.so';
     const real = loadedFile();
-    const saved = { env: process.env.NTSRCH_MODULE, ...ntsrch._lookup };
-    t.after(() => {
-        if (saved.env === undefined) delete process.env.NTSRCH_MODULE;
-        else process.env.NTSRCH_MODULE = saved.env;
-        Object.assign(ntsrch._lookup, { bundled: saved.bundled, system: saved.system });
-    });
+    const place = lookupPlaces(t);
     // [NTSRCH_MODULE, bundled copy, system name, expected path or null: all fail]
     const cases = [
         [real, missing, noSystem, real],
@@ -66,9 +74,7 @@ test('lookup order: $NTSRCH_MODULE alone when set, else bundled, system; the err
         [undefined, missing, noSystem, null],
     ];
     for (const [env, bundled, system, expected] of cases) {
-        if (env === undefined) delete process.env.NTSRCH_MODULE;
-        else process.env.NTSRCH_MODULE = env;
-        Object.assign(ntsrch._lookup, { bundled, system });
+        place(env, { bundled, system });
         if (expected !== null) {
             assert.strictEqual(new ntsrch.Library().path, expected);
             continue;
@@ -90,12 +96,7 @@ test('lookup passes over what is not our module; an explicit place that fails is
     const real = loadedFile();
     const libm = '/lib/x86_64-linux-gnu/libm.so.6';
     const missing = path.join(os.tmpdir(), 'ntsrch-no-such-dir', ntsrch.MODULE_FILE);
-    const saved = { env: process.env.NTSRCH_MODULE, ...ntsrch._lookup };
-    t.after(() => {
-        if (saved.env === undefined) delete process.env.NTSRCH_MODULE;
-        else process.env.NTSRCH_MODULE = saved.env;
-        Object.assign(ntsrch._lookup, { bundled: saved.bundled, system: saved.system });
-    });
+    const place = lookupPlaces(t);
     // [NTSRCH_MODULE, bundled (null: no prebuild for this platform), system, loaded path, reasons of the places passed over]
     const rows = [
         [undefined, libm, real, real, [/does not export ntsrch_version, .*ntsrch_selftest/]],
@@ -106,9 +107,7 @@ test('lookup passes over what is not our module; an explicit place that fails is
         [missing, real, real, null, [/cannot open|No such file/i]],
     ];
     for (const [env, bundled, system, loaded, reasons] of rows) {
-        if (env === undefined) delete process.env.NTSRCH_MODULE;
-        else process.env.NTSRCH_MODULE = env;
-        Object.assign(ntsrch._lookup, { bundled, system });
+        place(env, { bundled, system });
         const label = `${env} / ${bundled} / ${system}`;
         let tried;
         if (loaded) {

@@ -5,12 +5,10 @@
 // every order. Results and last-error texts must match byte for byte.
 //   node bindings/wasm/test/differential.test.mjs MODULE.wasm NATIVE_TREE
 import { createRequire } from 'node:module';
-import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
-import { spawnSync } from 'node:child_process';
-import { tmpdir } from 'node:os';
+import { existsSync, readdirSync, readFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
-import { run } from './harness.mjs';
+import { generatedInputs, nativeMissing, run } from './harness.mjs';
 
 const [wasmFile, nativeTree] = process.argv.slice(2);
 const here = fileURLToPath(new URL('.', import.meta.url));
@@ -108,19 +106,14 @@ function same(a, b) {
     return a.length === b.length && Buffer.compare(Buffer.from(a.buffer, a.byteOffset, a.length), Buffer.from(b.buffer, b.byteOffset, b.length)) === 0;
 }
 
-const koffiDir = join(here, '../../node/node_modules/koffi');
-if (!existsSync(koffiDir)) {
-    console.log('skip wasm differential: no koffi (npm ci in bindings/node)');
-} else if (!existsSync(so)) {
-    console.log(`skip wasm differential: no native module at ${so}`);
+const missing = nativeMissing(so);
+if (missing) {
+    console.log(`skip wasm differential: ${missing}`);
 } else {
     const native = nativeSide();
     const wasm = await wasmSide();
-    const tmp = mkdtempSync(join(tmpdir(), 'ntsrch-diff-'));
-    spawnSync('python3', [join(root, 'bench/host/gen_data.py'), tmp, '3000']);
     const enc = new TextEncoder();
-    const generated = ['tracks', 'downloaded', 'unified'].map((k) => new Uint8Array(readFileSync(join(tmp, `${k}-3000.json`))));
-    rmSync(tmp, { recursive: true, force: true });
+    const { tracks, downloaded, unified } = generatedInputs(3000);
     const inputs = (dir, limit) => (existsSync(dir) ? readdirSync(dir).sort().slice(0, limit).map((f) => join(dir, f)) : []);
     const groups = Object.keys(decoders).flatMap((target) => [
         ['fuzz corpus', inputs(join(root, 'fuzz/corpus', target))],
@@ -130,7 +123,6 @@ if (!existsSync(koffiDir)) {
         inputs: files.length,
         calls: files.flatMap((f) => decoders[target](new Uint8Array(readFileSync(f)))),
     })));
-    const [tracks, downloaded, unified] = generated;
     groups.push({
         name: 'generated 3000 tracks, every order, query and downloaded list',
         calls: [-1, 0, 1, 2, 3, 4, 5, 6].flatMap((m) => [null, enc.encode('love'), enc.encode('ÉTÉ')].flatMap((q) => [0, 1].map((only) =>

@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Table runner for the WebAssembly checks: one "pass NAME" / "fail NAME: why" line per row,
 // the form scripts/test-stages counts; the exit status is 1 when any row failed.
+import { spawnSync } from 'node:child_process';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const root = fileURLToPath(new URL('../../..', import.meta.url));
 export async function run(group, rows, check) {
     let failed = 0;
     for (const row of rows) {
@@ -29,4 +36,24 @@ export function report(group, results) {
     const count = (s) => results.filter((r) => r.status === s).length;
     console.log(`note wasm ${group}: ${results.length} rows, ${count('pass')} passed, ${count('skip')} skipped, ${count('fail')} failed`);
     if (count('fail')) process.exitCode = 1;
+}
+
+// The checks that hold the native module against the WebAssembly one load the former
+// through the Node binding's koffi: why such a check cannot run here, or null.
+export function nativeMissing(so) {
+    if (!existsSync(join(root, 'bindings/node/node_modules/koffi'))) return 'no koffi (npm ci in bindings/node)';
+    if (!existsSync(so)) return `no native module at ${so}`;
+    return null;
+}
+
+// The bench's generated inputs of n tracks, read as bytes: { tracks, downloaded, unified }.
+export function generatedInputs(n) {
+    const tmp = mkdtempSync(join(tmpdir(), 'ntsrch-gen-'));
+    try {
+        spawnSync('python3', [join(root, 'bench/host/gen_data.py'), tmp, String(n)]);
+        return Object.fromEntries(['tracks', 'downloaded', 'unified'].map((k) =>
+            [k, new Uint8Array(readFileSync(join(tmp, `${k}-${n}.json`)))]));
+    } finally {
+        rmSync(tmp, { recursive: true, force: true });
+    }
 }

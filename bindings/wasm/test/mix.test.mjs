@@ -8,11 +8,11 @@
 // system at once, so the read faults). The same probe without any WebAssembly faults
 // alike; with real copies, the mix is identical byte for byte.
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { run, equal } from './harness.mjs';
+import { equal, nativeMissing, run } from './harness.mjs';
 
 const [wasm, nativeTree] = process.argv.slice(2);
 const so = join(nativeTree || 'build', 'nortavel-nortaveltune-search-client.so');
@@ -27,11 +27,9 @@ function probeRun(module, how) {
     return spawnSync(process.execPath, [probe, so, module, tracks, how], { encoding: 'utf8' });
 }
 
-const koffiDir = join(here, '../../node/node_modules/koffi');
-if (!existsSync(koffiDir)) {
-    console.log('skip wasm mix: no koffi (npm ci in bindings/node)');
-} else if (!existsSync(so)) {
-    console.log(`skip wasm mix: no native module at ${so}`);
+const missing = nativeMissing(so);
+if (missing) {
+    console.log(`skip wasm mix: ${missing}`);
 } else {
     await run('mix', [
         { name: 'koffi calls with copied results, then the WebAssembly module: same bytes', check() {

@@ -51,13 +51,11 @@ public final class FilterOptions {
 
         /** Keep tracks whose title or artist contains this (ASCII case ignored); null or blank: all. */
         public Builder query(String query) {
-            this.query = Text.ofNullable(query);
-            return this;
+            return query(Text.ofNullable(query));
         }
 
         public Builder query(byte[] utf8) {
-            this.query = Text.ofNullable(utf8);
-            return this;
+            return query(Text.ofNullable(utf8));
         }
 
         public Builder query(Text query) {
@@ -73,13 +71,11 @@ public final class FilterOptions {
 
         /** A JSON array of the downloaded stream URLs. */
         public Builder downloaded(String json) {
-            this.downloaded = Text.ofNullable(json);
-            return this;
+            return downloaded(Text.ofNullable(json));
         }
 
         public Builder downloaded(byte[] utf8Json) {
-            this.downloaded = Text.ofNullable(utf8Json);
-            return this;
+            return downloaded(Text.ofNullable(utf8Json));
         }
 
         public Builder downloaded(Text json) {

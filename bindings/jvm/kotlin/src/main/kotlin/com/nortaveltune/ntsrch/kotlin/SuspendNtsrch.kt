@@ -28,7 +28,7 @@ class SuspendNtsrch(
         downloaded: String? = null,
         sort: SortMode = SortMode.NONE,
     ): String = withContext(dispatcher) {
-        ntsrch.filterAndSortTracks(tracksJson, options(query, downloadedOnly, downloaded, sort))
+        ntsrch.filterAndSortTracks(tracksJson, options(query, downloadedOnly, sort).downloaded(downloaded).build())
     }
 
     /** Bytes in, bytes out: UTF-8 both ways, no String made. */
@@ -39,9 +39,7 @@ class SuspendNtsrch(
         downloaded: ByteArray? = null,
         sort: SortMode = SortMode.NONE,
     ): ByteArray = withContext(dispatcher) {
-        val o = FilterOptions.builder().query(query).downloadedOnly(downloadedOnly).downloaded(downloaded)
-            .sort(sort).build()
-        ntsrch.filterAndSortTracksBytes(tracksJson, o)
+        ntsrch.filterAndSortTracksBytes(tracksJson, options(query, downloadedOnly, sort).downloaded(downloaded).build())
     }
 
     suspend fun normalizeUnifiedResults(json: String?): String =
@@ -56,8 +54,9 @@ class SuspendNtsrch(
 
     suspend fun selftest(): Int = withContext(dispatcher) { ntsrch.selftest() }
 
-    private fun options(query: String?, downloadedOnly: Boolean, downloaded: String?, sort: SortMode) =
-        FilterOptions.builder().query(query).downloadedOnly(downloadedOnly).downloaded(downloaded).sort(sort).build()
+    // The downloaded list, String or bytes, is the caller's to add.
+    private fun options(query: String?, downloadedOnly: Boolean, sort: SortMode) =
+        FilterOptions.builder().query(query).downloadedOnly(downloadedOnly).sort(sort)
 }
 
 /** This binding's calls as suspend functions on [dispatcher]. */
