@@ -381,7 +381,9 @@ def jvm_jar(tmp):
     expect(sorted(natives) == want, f"{JVM_JAR} holds {sorted(natives)}, want {want}")
     notes = []
     for p, (f, kind) in JNA_PLATFORMS.items():
-        path = os.path.join(tmp, p + "-" + f)
+        # Under its own name: a Mach-O file names itself among its load commands.
+        os.makedirs(os.path.join(tmp, p))
+        path = os.path.join(tmp, p, f)
         with open(path, "wb") as out:
             out.write(natives[f"{p}/{f}"])
         notes.append(check_binary(path, kind))
