@@ -109,7 +109,7 @@ test-jvm: jvm-check jvm-natives
 	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED test-compile surefire:test@default-test
 	$(JVM_MVN) -pl ntsrch -Dntsrch.reports.suffix=-newest -Djvm=$(JVM_NEWEST) \
 	  -Dntsrch.jvmArgs=--enable-native-access=ALL-UNNAMED surefire:test@from-the-jar
-	@newest=$$($(JVM_NEWEST) -XshowSettings:properties -version 2>&1 | awk '/java.specification.version/ {print $$3}'); \
+	@newest=$$($(JVM_NEWEST) -XshowSettings:properties -version 2>&1 | awk '/java.version =/ {split($$3, v, "."); print v[1]}'); \
 	for m in ntsrch kotlin; do for d in bindings/jvm/$$m/target/surefire-reports*; do \
 	  case $$d in *-newest) java=jdk$$newest;; *) java=jdk17;; esac; \
 	  for f in $$d/TEST-*.xml; do [ -f "$$f" ] || continue; \

@@ -22,7 +22,7 @@ const HOST_VALUES = {
     nan: () => NaN,
     infinity: () => Infinity,
     '-infinity': () => -Infinity,
-    float: (spec) => spec.number,
+    float: (arg) => arg.number,
     instance: () => new Track(),
     bytes: () => new Uint8Array([1]),
     symbol_key_object: () => ({ [Symbol('k')]: 1 }),
@@ -80,20 +80,20 @@ function materialize(value) {
     return root;
 }
 
-function argument(spec, bytes) {
-    if (spec === null) return null;
-    if ('text' in spec) return spec.text;
-    if ('utf16' in spec) return String.fromCharCode(...spec.utf16);
-    if ('bytes_hex' in spec) return bytes(fromHex(spec.bytes_hex));
-    if ('value' in spec) return materialize(spec.value);
-    if ('bool' in spec) return spec.bool;
-    if ('int' in spec) return spec.int;
-    if ('host' in spec) {
-        const make = HOST_VALUES[spec.host];
-        if (!make) throw new Skip(`no ${spec.host} in JavaScript`);
-        return make(spec);
+function argument(arg, bytes) {
+    if (arg === null) return null;
+    if ('text' in arg) return arg.text;
+    if ('utf16' in arg) return String.fromCharCode(...arg.utf16);
+    if ('bytes_hex' in arg) return bytes(fromHex(arg.bytes_hex));
+    if ('value' in arg) return materialize(arg.value);
+    if ('bool' in arg) return arg.bool;
+    if ('int' in arg) return arg.int;
+    if ('host' in arg) {
+        const make = HOST_VALUES[arg.host];
+        if (!make) throw new Skip(`no ${arg.host} in JavaScript`);
+        return make(arg);
     }
-    throw new Error(`unknown argument ${JSON.stringify(spec)}`);
+    throw new Error(`unknown argument ${JSON.stringify(arg)}`);
 }
 
 const camel = (name) => name.replace(/_([a-z])/g, (_, c) => c.toUpperCase());
@@ -101,7 +101,7 @@ const camel = (name) => name.replace(/_([a-z])/g, (_, c) => c.toUpperCase());
 // [method, argument list] for the binding's API.
 function callOf(row, bytes) {
     const a = {};
-    for (const [name, spec] of Object.entries(row.args)) a[name] = argument(spec, bytes);
+    for (const [name, arg] of Object.entries(row.args)) a[name] = argument(arg, bytes);
     let options = 'options' in a ? a.options : {};
     if (!('options' in a)) {
         for (const key of ['query', 'downloaded_only', 'downloaded', 'sort', 'parse']) {
