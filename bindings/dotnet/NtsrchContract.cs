@@ -122,10 +122,10 @@ static class NtsrchContract
     // A text argument: a string, UTF-8 bytes, or null.
     static object Text(Dictionary<string, object> args, string name, out bool given)
     {
-        object spec;
-        given = args.TryGetValue(name, out spec);
-        if (!given || spec == null) return null;
-        var d = (Dictionary<string, object>)spec;
+        object argument;
+        given = args.TryGetValue(name, out argument);
+        if (!given || argument == null) return null;
+        var d = (Dictionary<string, object>)argument;
         if (d.ContainsKey("text")) return (string)d["text"];
         if (d.ContainsKey("utf16")) return new string(((List<object>)d["utf16"]).Select(u => (char)(long)u).ToArray());
         if (d.ContainsKey("bytes_hex")) return FromHex((string)d["bytes_hex"]);
@@ -152,9 +152,9 @@ static class NtsrchContract
         }
         bool only = false;
         int sort = 0;
-        object spec;
-        if (args.TryGetValue("downloaded_only", out spec)) only = (bool)((Dictionary<string, object>)spec)["bool"];
-        if (args.TryGetValue("sort", out spec)) sort = checked((int)(long)((Dictionary<string, object>)spec)["int"]);
+        object argument;
+        if (args.TryGetValue("downloaded_only", out argument)) only = (bool)((Dictionary<string, object>)argument)["bool"];
+        if (args.TryGetValue("sort", out argument)) sort = checked((int)(long)((Dictionary<string, object>)argument)["int"]);
         var mode = (SortMode)sort;
         Func<object, ReadOnlyMemory<byte>> mem = v =>
         {

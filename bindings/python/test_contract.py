@@ -19,18 +19,18 @@ HAVE = {"utf16", "json_value", "dynamic_types", "value_output", "unbounded_int",
 lib = ntsrch.Library()
 
 HOST_VALUES = {
-    "function": lambda spec: (lambda: 1),
-    "set": lambda spec: {1},
-    "date": lambda spec: datetime.date(1970, 1, 1),
-    "nan": lambda spec: math.nan,
-    "infinity": lambda spec: math.inf,
-    "-infinity": lambda spec: -math.inf,
-    "float": lambda spec: spec["number"],
-    "instance": lambda spec: object(),
-    "bytes": lambda spec: b"\x01",
-    "complex": lambda spec: 1.5j,
-    "int_key_object": lambda spec: {"title": "a", 3: "x"},
-    "null_key_object": lambda spec: {None: 1},
+    "function": lambda given: (lambda: 1),
+    "set": lambda given: {1},
+    "date": lambda given: datetime.date(1970, 1, 1),
+    "nan": lambda given: math.nan,
+    "infinity": lambda given: math.inf,
+    "-infinity": lambda given: -math.inf,
+    "float": lambda given: given["number"],
+    "instance": lambda given: object(),
+    "bytes": lambda given: b"\x01",
+    "complex": lambda given: 1.5j,
+    "int_key_object": lambda given: {"title": "a", 3: "x"},
+    "null_key_object": lambda given: {None: 1},
 }
 BYTE_KINDS = [
     ("bytes", bytes),
@@ -44,10 +44,10 @@ class Unexpressible(Exception):
     pass
 
 
-def host_value(name, spec):
+def host_value(name, given):
     if name not in HOST_VALUES:
         raise Unexpressible(f"no {name} in Python")
-    return HOST_VALUES[name](spec)
+    return HOST_VALUES[name](given)
 
 
 def materialize(value):
@@ -78,30 +78,30 @@ def materialize(value):
     return root
 
 
-def argument(spec, to_bytes):
-    if spec is None:
+def argument(given, to_bytes):
+    if given is None:
         return None
-    if "text" in spec:
-        return spec["text"]
-    if "utf16" in spec:
-        units = b"".join(u.to_bytes(2, "little") for u in spec["utf16"])
+    if "text" in given:
+        return given["text"]
+    if "utf16" in given:
+        units = b"".join(u.to_bytes(2, "little") for u in given["utf16"])
         return units.decode("utf-16-le", "surrogatepass")
-    if "bytes_hex" in spec:
-        return to_bytes(bytes.fromhex(spec["bytes_hex"]))
-    if "value" in spec:
-        return materialize(spec["value"])
-    if "bool" in spec:
-        return spec["bool"]
-    if "int" in spec:
-        return spec["int"]
-    if "host" in spec:
-        return host_value(spec["host"], spec)
-    raise AssertionError(f"unknown argument {spec}")
+    if "bytes_hex" in given:
+        return to_bytes(bytes.fromhex(given["bytes_hex"]))
+    if "value" in given:
+        return materialize(given["value"])
+    if "bool" in given:
+        return given["bool"]
+    if "int" in given:
+        return given["int"]
+    if "host" in given:
+        return host_value(given["host"], given)
+    raise AssertionError(f"unknown argument {given}")
 
 
 def call_of(row, to_bytes):
     """The method name, positional and keyword arguments for the row's call."""
-    a = {name: argument(spec, to_bytes) for name, spec in row["args"].items()}
+    a = {name: argument(given, to_bytes) for name, given in row["args"].items()}
     kw = {k: a[k] for k in ("parse",) if k in a}
     if "output" in row:
         kw["output"] = row["output"]
