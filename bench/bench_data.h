@@ -91,18 +91,16 @@ inline std::vector<size_t> expected_order(const Dataset &d, bool query, bool dow
     return v;
 }
 
-// yyjson alone: the same parse(s), copies and write.
-inline char *copy_floor_filter(const Dataset &d, bool parse_downloaded,
-                               const std::vector<size_t> &order, std::vector<yyjson_val *> &elems) {
-    yyjson_doc *doc = yyjson_read(d.tracks_json.data(), d.tracks_json.size(), 0);
-    yyjson_doc *dl = parse_downloaded
-                         ? yyjson_read(d.downloaded_json.data(), d.downloaded_json.size(), 0)
-                         : nullptr;
-    yyjson_val *root = yyjson_doc_get_root(doc);
+// yyjson alone: parse the track list (and the downloaded list, when given), deep-copy the
+// tracks `order` names, write.
+inline char *copy_floor(const std::string &tracks, const std::string *downloaded,
+                        const std::vector<size_t> &order, std::vector<yyjson_val *> &elems) {
+    yyjson_doc *doc = yyjson_read(tracks.data(), tracks.size(), 0);
+    yyjson_doc *dl = downloaded ? yyjson_read(downloaded->data(), downloaded->size(), 0) : nullptr;
     size_t idx, max;
     yyjson_val *v;
     elems.clear();
-    yyjson_arr_foreach(root, idx, max, v) elems.push_back(v);
+    yyjson_arr_foreach(yyjson_doc_get_root(doc), idx, max, v) elems.push_back(v);
     yyjson_mut_doc *out = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val *arr = yyjson_mut_arr(out);
     yyjson_mut_doc_set_root(out, arr);
@@ -113,6 +111,12 @@ inline char *copy_floor_filter(const Dataset &d, bool parse_downloaded,
     char *text = yyjson_mut_write(out, 0, nullptr);
     yyjson_mut_doc_free(out);
     return text;
+}
+
+// yyjson alone: the same parse(s), copies and write.
+inline char *copy_floor_filter(const Dataset &d, bool parse_downloaded,
+                               const std::vector<size_t> &order, std::vector<yyjson_val *> &elems) {
+    return copy_floor(d.tracks_json, parse_downloaded ? &d.downloaded_json : nullptr, order, elems);
 }
 
 // A unified result of n elements: 60% tracks, 25% albums, 15% artists, with the members

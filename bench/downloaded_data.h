@@ -5,6 +5,7 @@
 #ifndef NTSRCH_BENCH_DOWNLOADED_DATA_H
 #define NTSRCH_BENCH_DOWNLOADED_DATA_H
 
+#include "../tests/gen_data.h"
 #include "bench_data.h"
 #include "url_set.h"
 
@@ -40,29 +41,6 @@ static_assert(sizeof prefix60 == 61);
 constexpr char prefix48[] = "https://cdn1.example.net/stream/aac-320/library/";
 static_assert(sizeof prefix48 == 49);
 constexpr uint64_t colliding_hash = 0x5DEECE66D2B4A1F3ULL;
-
-// A JSON string of bytes below 0x80, escaped as the writer escapes them, so the module's
-// output and the copy floor's can be compared byte for byte.
-inline std::string json_str(const std::string &s) {
-    std::string o = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            o += '\\';
-            o += static_cast<char>(c);
-        } else if (c < 0x20) {
-            const char *shorts = std::strchr("\bb\ff\nn\rr\tt", c);
-            char b[8];
-            if (shorts != nullptr)
-                std::snprintf(b, sizeof b, "\\%c", shorts[1]);
-            else
-                std::snprintf(b, sizeof b, "\\u%04X", c);
-            o += b;
-        } else {
-            o += static_cast<char>(c);
-        }
-    }
-    return o + "\"";
-}
 
 // The 64-byte texts from counter k on: 48 shared bytes, the counter's 8 hex digits lowest
 // first, then 8 bytes below 0x80. Colliding: the last word is solved for, through the
@@ -128,16 +106,16 @@ inline std::unique_ptr<shaped_data> shaped(size_t n, url_shape shape) {
         case url_shape::distinct_tails:
             std::snprintf(buf, sizeof buf, "https://cdn%llu.example.net/s/%zu/%016llx", hex % 8, id,
                           hex);
-            return json_str(buf);
+            return gen::json_quote(buf);
         case url_shape::common_suffix:
             std::snprintf(buf, sizeof buf, "https://cdn%llu.example.net/s/%016llx/%zu?fmt=aac",
                           hex % 8, hex, id);
-            return json_str(buf);
+            return gen::json_quote(buf);
         case url_shape::common_prefix:
             std::snprintf(buf, sizeof buf, "%s%016llx", prefix60, hex);
-            return json_str(buf);
+            return gen::json_quote(buf);
         default:
-            return json_str(maker.next());
+            return gen::json_quote(maker.next());
         }
     };
     d->tracks_json.assign(1, '[');
@@ -192,22 +170,7 @@ inline std::string downloaded_list(const shaped_data &d, bool all, std::vector<b
 inline char *downloaded_copy_floor(const std::string &tracks, const std::string &list,
                                    const std::vector<size_t> &order,
                                    std::vector<yyjson_val *> &elems) {
-    yyjson_doc *doc = yyjson_read(tracks.data(), tracks.size(), 0);
-    yyjson_doc *dl = yyjson_read(list.data(), list.size(), 0);
-    size_t idx, max;
-    yyjson_val *v;
-    elems.clear();
-    yyjson_arr_foreach(yyjson_doc_get_root(doc), idx, max, v) elems.push_back(v);
-    yyjson_mut_doc *out = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *arr = yyjson_mut_arr(out);
-    yyjson_mut_doc_set_root(out, arr);
-    for (size_t i : order)
-        yyjson_mut_arr_append(arr, yyjson_val_mut_copy(out, elems[i]));
-    yyjson_doc_free(dl);
-    yyjson_doc_free(doc);
-    char *text = yyjson_mut_write(out, 0, nullptr);
-    yyjson_mut_doc_free(out);
-    return text;
+    return copy_floor(tracks, &list, order, elems);
 }
 
 // Downloaded only: the kept tracks in input order; downloaded first: them, then the rest.

@@ -6,9 +6,34 @@
 #include "ntsrch.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace gen {
+
+// s as a JSON string, escaped as yyjson's writer escapes it, so that expected outputs can be
+// compared byte for byte.
+inline std::string json_quote(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            // strchr finds the terminator for a NUL: only the named escapes take a short form.
+            const char *shorts = c != 0 ? std::strchr("\bb\ff\nn\rr\tt", c) : nullptr;
+            char buf[8];
+            if (shorts != nullptr)
+                std::snprintf(buf, sizeof buf, "\\%c", shorts[1]);
+            else
+                std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
 
 inline std::string stream_url(int i) {
     return "https://cdn.example/t/" + std::to_string(i) + ".mp3";

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "gen_data.h"
 #include "ntsrch.h"
 #include "../src/url_set.h"
 
@@ -300,27 +301,6 @@ TEST(TrackFilterDownloaded, EveryTailLengthCutAtNul) {
     }
 }
 
-std::string json_string(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) { // as the writer puts it
-            const char *shorts = std::strchr("\bb\ff\nn\rr\tt", c);
-            char buf[8];
-            if (c != 0 && shorts != nullptr)
-                std::snprintf(buf, sizeof buf, "\\%c", shorts[1]);
-            else
-                std::snprintf(buf, sizeof buf, "\\u%04X", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // Up to count texts of 32 bytes below 0x80 whose hashes share their top 40 bits; with
 // full, every hash is target itself.
 std::vector<std::string> colliding(size_t count, uint64_t target, bool full, uint64_t from = 0) {
@@ -372,7 +352,7 @@ TEST_P(TrackFilterCollisions, SameAnswerAsAPlainSet) {
                   target >> (full ? 0 : 24));
     std::vector<std::string> list{"7", "[\"x\"]", "\"\""}, tracks;
     for (size_t i = 0; i < in.size(); ++i) { // not in hash order
-        list.push_back(json_string(in[i * 7 % in.size()]));
+        list.push_back(gen::json_quote(in[i * 7 % in.size()]));
         if (i % 3 == 0) list.push_back(list.back()); // duplicates
     }
     std::vector<int> kept;
@@ -381,20 +361,20 @@ TEST_P(TrackFilterCollisions, SameAnswerAsAPlainSet) {
         bool member = false;
         switch (i % 4) {
         case 0:
-            url = json_string(in[(i * 7) % in.size()]);
+            url = gen::json_quote(in[(i * 7) % in.size()]);
             member = true;
             break;
         case 1:
-            url = json_string(out[i / 4]);
+            url = gen::json_quote(out[i / 4]);
             break;
         case 2: {
-            url = json_string(in[(i * 11) % in.size()]);
+            url = gen::json_quote(in[(i * 11) % in.size()]);
             url.insert(url.size() - 1, "\\u0000zz");
             member = true;
             break;
         }
         default:
-            url = json_string(in[i % in.size()].substr(0, 31));
+            url = gen::json_quote(in[i % in.size()].substr(0, 31));
             break;
         }
         tracks.push_back("{\"id\":" + std::to_string(i) + ",\"streamURL\":" + url + "}");
