@@ -200,6 +200,27 @@ def ensure_data(folder: str, sizes: List[int]) -> None:
             sys.argv = saved
 
 
+def print_table(label: str, width: int, rows: List[Tuple[int, str, Dict[str, float]]],
+                goal: Callable[[int, float, float], Optional[bool]]) -> List[Tuple[int, str]]:
+    """Prints binding against plain Python per row; goal(n, str ratio, bytes ratio) is None
+    where a row has no goal. Returns the (n, case) rows that missed theirs."""
+    head = (f"{label:>7}  {'case':<{width}}{'str: binding':>13}{'python':>9}{'ratio':>8}"
+            f"{'bytes: binding':>16}{'python':>9}{'ratio':>8}  goal")
+    print(head)
+    print("-" * len(head))
+    misses = []
+    for n, case, t in rows:
+        r_str = t["python str"] / t["binding str"]
+        r_bytes = t["python bytes"] / t["binding bytes"]
+        ok = goal(n, r_str, r_bytes)
+        if ok is False:
+            misses.append((n, case))
+        print(f"{n:>7}  {case:<{width}}{t['binding str'] * 1e3:>13.2f}{t['python str'] * 1e3:>9.2f}"
+              f"{r_str:>7.1f}x{t['binding bytes'] * 1e3:>16.2f}{t['python bytes'] * 1e3:>9.2f}"
+              f"{r_bytes:>7.1f}x  {'' if ok is None else 'met' if ok else 'MISSED'}")
+    return misses
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--data", help="folder of gen_data.py files (default: temporary)")
@@ -233,47 +254,19 @@ def main() -> int:
     print(f"Python host bench: ntsrch binding against plain Python, median of {args.rounds} "
           f"alternated rounds (ms)")
     print(f"module: {os.path.relpath(lib.path, ROOT) if lib.path.startswith(ROOT) else lib.path}")
-    head = (f"{'tracks':>7}  {'case':<16}{'str: binding':>13}{'python':>9}{'ratio':>8}"
-            f"{'bytes: binding':>16}{'python':>9}{'ratio':>8}  goal")
-    print(head)
-    print("-" * len(head))
-    misses = []
-    for n, case, t in rows:
-        r_str = t["python str"] / t["binding str"]
-        r_bytes = t["python bytes"] / t["binding bytes"]
-        goal = ""
-        if n == GOAL_SIZE:
-            ok = r_str >= GOAL_STR and r_bytes >= GOAL_BYTES
-            goal = "met" if ok else "MISSED"
-            if not ok:
-                misses.append(case)
-        print(f"{n:>7}  {case:<16}{t['binding str'] * 1e3:>13.2f}{t['python str'] * 1e3:>9.2f}"
-              f"{r_str:>7.1f}x{t['binding bytes'] * 1e3:>16.2f}{t['python bytes'] * 1e3:>9.2f}"
-              f"{r_bytes:>7.1f}x  {goal}")
+    misses = print_table("tracks", 16, rows, lambda n, r_str, r_bytes: None if n != GOAL_SIZE
+                         else r_str >= GOAL_STR and r_bytes >= GOAL_BYTES)
     if GOAL_SIZE in sizes:
         print(f"goals at {GOAL_SIZE} tracks: str->str >= {GOAL_STR:g}x, bytes->bytes >= "
               f"{GOAL_BYTES:g}x: " + ("met in every case" if not misses else
-                                     "missed in " + ", ".join(misses)))
+                                     "missed in " + ", ".join(case for _, case in misses)))
 
     print("\nDownloaded cases, tracks x downloaded URLs alike: binding against json + a set, "
           "median (ms)")
-    head = (f"{'n x m':>7}  {'case':<28}{'str: binding':>13}{'python':>9}{'ratio':>8}"
-            f"{'bytes: binding':>16}{'python':>9}{'ratio':>8}  goal")
-    print(head)
-    print("-" * len(head))
-    misses = []
-    for n, case, t in dl_rows:
-        r_str = t["python str"] / t["binding str"]
-        r_bytes = t["python bytes"] / t["binding bytes"]
-        ok = r_str >= GOAL_DL_STR
-        if not ok:
-            misses.append(f"{n} {case}")
-        print(f"{n:>7}  {case:<28}{t['binding str'] * 1e3:>13.2f}{t['python str'] * 1e3:>9.2f}"
-              f"{r_str:>7.1f}x{t['binding bytes'] * 1e3:>16.2f}{t['python bytes'] * 1e3:>9.2f}"
-              f"{r_bytes:>7.1f}x  {'met' if ok else 'MISSED'}")
+    misses = print_table("n x m", 28, dl_rows, lambda n, r_str, r_bytes: r_str >= GOAL_DL_STR)
     if dl_rows:
-        print(f"downloaded goal str->str >= {GOAL_DL_STR:g}x: " +
-              ("met in every case" if not misses else "missed in " + ", ".join(misses)))
+        print(f"downloaded goal str->str >= {GOAL_DL_STR:g}x: " + ("met in every case" if not misses else
+              "missed in " + ", ".join(f"{n} {case}" for n, case in misses)))
     return 0
 
 

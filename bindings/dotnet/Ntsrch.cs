@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// .NET binding of the ntsrch search client module (P/Invoke). C# 7.2 with unsafe code
+// .NET binding of the ntsrch search client module. C# 7.2 with unsafe code
 // (mcs -langversion:7.2 -unsafe; <AllowUnsafeBlocks>true</AllowUnsafeBlocks> with the SDK):
 // builds with Mono's mcs as well as with the .NET SDK.
 //
@@ -17,7 +17,6 @@
 // was refused (NtsrchException, an ArgumentException); no message means memory ran out
 // (OutOfMemoryException). Any method may be called from any number of threads at once.
 using System;
-using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
 using System.Text;
 using System.Threading.Tasks;
@@ -89,120 +88,163 @@ namespace Ntsrch
             {
                 switch (Host)
                 {
-                    case Platform.Windows: return Windows.File;
-                    case Platform.MacOS: return MacOS.File;
-                    default: return Elf.File;
+                    case Platform.Windows: return LibraryName + ".dll";
+                    case Platform.MacOS: return LibraryName + ".dylib";
+                    default: return LibraryName + ".so";
                 }
             }
         }
 
-        // One import class per file name: Mono adds no suffix to a name that lacks one (it
-        // tries "lib" + name + ".so"), so each platform names its file in full. A class's
-        // imports are bound on first use only, so the others are never looked for.
-        static unsafe class Elf
+        // The eight functions, each declared once and named for its export: a delegate
+        // type's name is the symbol it is bound to, by address, in the module Load opened.
+        // Binding by address finds the same file on every runtime and platform, where an
+        // import names one file name and Mono adds no suffix to a bare one.
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate IntPtr ntsrch_version();
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate int ntsrch_abi_version();
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate IntPtr ntsrch_last_error();
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void ntsrch_free(IntPtr p);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] unsafe delegate IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] unsafe delegate IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] unsafe delegate IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate int ntsrch_selftest();
+
+        sealed class Functions
         {
-            internal const string File = LibraryName + ".so";
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_version();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_abi_version();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_last_error();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern void ntsrch_free(IntPtr p);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
+            internal readonly ntsrch_version Version;
+            internal readonly ntsrch_abi_version AbiVersion;
+            internal readonly ntsrch_last_error LastError;
+            internal readonly ntsrch_free Free;
+            internal readonly ntsrch_build_search_url Url;
+            internal readonly ntsrch_filter_and_sort_tracks_json Filter;
+            internal readonly ntsrch_normalize_unified_results_json Normalize;
+            internal readonly ntsrch_selftest SelfTest;
+
+            internal Functions(IntPtr module)
+            {
+                Version = Bind<ntsrch_version>(module);
+                AbiVersion = Bind<ntsrch_abi_version>(module);
+                LastError = Bind<ntsrch_last_error>(module);
+                Free = Bind<ntsrch_free>(module);
+                Url = Bind<ntsrch_build_search_url>(module);
+                Filter = Bind<ntsrch_filter_and_sort_tracks_json>(module);
+                Normalize = Bind<ntsrch_normalize_unified_results_json>(module);
+                SelfTest = Bind<ntsrch_selftest>(module);
+            }
+
+            static T Bind<T>(IntPtr module) where T : class
+            {
+                string name = typeof(T).Name;
+                IntPtr address = Loader.Symbol(module, name);
+                if (address == IntPtr.Zero)
+                    throw new EntryPointNotFoundException(string.Format("{0} has no {1}", FileName, name));
+                return (T)(object)Marshal.GetDelegateForFunctionPointer(address, typeof(T));
+            }
         }
 
-        static unsafe class Windows
-        {
-            internal const string File = LibraryName + ".dll";
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_version();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_abi_version();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_last_error();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern void ntsrch_free(IntPtr p);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
-        }
-
-        static unsafe class MacOS
-        {
-            internal const string File = LibraryName + ".dylib";
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_version();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_abi_version();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_last_error();
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern void ntsrch_free(IntPtr p);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_build_search_url(byte* baseUrl, byte* query);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_filter_and_sort_tracks_json(byte* tracks, byte* query, int downloadedOnly, byte* downloaded, int sort);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern IntPtr ntsrch_normalize_unified_results_json(byte* json, UIntPtr len);
-            [DllImport(File, CallingConvention = CallingConvention.Cdecl)] internal static extern int ntsrch_selftest();
-        }
-
-        // ---- Finding the module. $NTSRCH_MODULE, when set, is the only place tried: it is
-        // loaded by path before the first call, and the imports, which name the file alone,
-        // then bind to it (the loader matches a loaded module by its file name or SONAME).
-        // Otherwise the imports find the module on the system library path. Each Native*
-        // loads first, then calls a Call* method that holds the imports: the runtime binds
-        // an import when it compiles the method holding it, so that must come after.
+        // ---- Finding the module, once, on first use. $NTSRCH_MODULE, when set, is the only
+        // place tried; else the file beside the program, then the system's library search
+        // (where the Debian package puts it). A failure is kept and thrown by every call.
 
         static readonly object LoadLock = new object();
-        static volatile bool loadTried;
-        static string loadError;
+        static volatile Functions bound;
+        static Exception loadFailure;
 
-        static void Load()
+        static Functions Api
         {
-            if (!loadTried)
-            {
-                lock (LoadLock)
-                {
-                    if (!loadTried)
-                    {
-                        loadError = LoadFromEnvironment();
-                        loadTried = true;
-                    }
-                }
-            }
-            if (loadError != null)
-                throw new DllNotFoundException(loadError);
+            get { return bound ?? Load(); }
         }
 
-        static string LoadFromEnvironment()
+        static Functions Load()
+        {
+            lock (LoadLock)
+            {
+                if (bound == null && loadFailure == null)
+                {
+                    try
+                    {
+                        bound = new Functions(Find());
+                    }
+                    catch (DllNotFoundException e)
+                    {
+                        loadFailure = e;
+                    }
+                    catch (EntryPointNotFoundException e)
+                    {
+                        loadFailure = e;
+                    }
+                }
+                if (bound != null)
+                    return bound;
+                throw loadFailure is DllNotFoundException ? (Exception)new DllNotFoundException(loadFailure.Message)
+                    : new EntryPointNotFoundException(loadFailure.Message);
+            }
+        }
+
+        static IntPtr Find()
         {
             string place = Environment.GetEnvironmentVariable("NTSRCH_MODULE");
-            if (string.IsNullOrEmpty(place))
-                return null;
-            string why = Truncated(place) ?? Open(place);
-            return why == null ? null : string.Format("could not load {0}; tried:\n  {1} ($NTSRCH_MODULE): {2}",
-                FileName, place, why);
+            var places = !string.IsNullOrEmpty(place) ? new[] { Tuple.Create(place, "$NTSRCH_MODULE") }
+                : new[]
+                {
+                    Tuple.Create(System.IO.Path.Combine(AppDomain.CurrentDomain.BaseDirectory, FileName), "beside the program"),
+                    Tuple.Create(FileName, "system library path"),
+                };
+            var tried = new StringBuilder();
+            foreach (var p in places)
+            {
+                IntPtr module = IntPtr.Zero;
+                string why = Truncated(p.Item1) ?? Loader.Open(p.Item1, out module);
+                if (why == null)
+                    return module;
+                tried.AppendFormat("\n  {0} ({1}): {2}", p.Item1, p.Item2, why);
+            }
+            throw new DllNotFoundException(string.Format("could not load {0}; tried:{1}", FileName, tried));
         }
 
         static class Loader
         {
-            [DllImport("libdl.so.2", EntryPoint = "dlopen")] internal static extern IntPtr DlopenElf(string path, int mode);
-            [DllImport("libdl.so.2", EntryPoint = "dlerror")] internal static extern IntPtr DlerrorElf();
-            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlopen")] internal static extern IntPtr DlopenMac(string path, int mode);
-            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlerror")] internal static extern IntPtr DlerrorMac();
-            [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)] internal static extern IntPtr LoadLibraryW(string path);
-        }
+            [DllImport("libdl.so.2", EntryPoint = "dlopen")] static extern IntPtr DlopenElf(string path, int mode);
+            [DllImport("libdl.so.2", EntryPoint = "dlsym")] static extern IntPtr DlsymElf(IntPtr module, string name);
+            [DllImport("libdl.so.2", EntryPoint = "dlerror")] static extern IntPtr DlerrorElf();
+            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlopen")] static extern IntPtr DlopenMac(string path, int mode);
+            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlsym")] static extern IntPtr DlsymMac(IntPtr module, string name);
+            [DllImport("/usr/lib/libSystem.B.dylib", EntryPoint = "dlerror")] static extern IntPtr DlerrorMac();
+            [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)] static extern IntPtr LoadLibraryW(string path);
+            [DllImport("kernel32.dll", CharSet = CharSet.Ansi, ExactSpelling = true)] static extern IntPtr GetProcAddress(IntPtr module, string name);
 
-        // Why the module at path does not load, or null once it is loaded.
-        static string Open(string path)
-        {
-            if (Host == Platform.Windows)
-                return Loader.LoadLibraryW(path) != IntPtr.Zero ? null
-                    : string.Format("LoadLibrary failed (error {0})", Marshal.GetLastWin32Error());
-            // RTLD_NOW | RTLD_GLOBAL
-            IntPtr h = Host == Platform.MacOS ? Loader.DlopenMac(path, 0x2 | 0x8) : Loader.DlopenElf(path, 0x2 | 0x100);
-            if (h != IntPtr.Zero)
-                return null;
-            IntPtr e = Host == Platform.MacOS ? Loader.DlerrorMac() : Loader.DlerrorElf();
-            return e == IntPtr.Zero ? "dlopen failed" : FromUtf8(e);
+            // Why the module at path does not load, or null once it is loaded.
+            internal static string Open(string path, out IntPtr module)
+            {
+                if (Host == Platform.Windows)
+                {
+                    module = LoadLibraryW(path);
+                    return module != IntPtr.Zero ? null
+                        : string.Format("LoadLibrary failed (error {0})", Marshal.GetLastWin32Error());
+                }
+                // RTLD_NOW, and RTLD_LOCAL, which macOS does not assume
+                module = Host == Platform.MacOS ? DlopenMac(path, 0x2 | 0x4) : DlopenElf(path, 0x2);
+                if (module != IntPtr.Zero)
+                    return null;
+                IntPtr e = Host == Platform.MacOS ? DlerrorMac() : DlerrorElf();
+                string why = e == IntPtr.Zero ? "dlopen failed" : FromUtf8(e);
+                // glibc names the path again; it is already on the line
+                return why.StartsWith(path + ": ", StringComparison.Ordinal) ? why.Substring(path.Length + 2) : why;
+            }
+
+            internal static IntPtr Symbol(IntPtr module, string name)
+            {
+                if (Host == Platform.Windows)
+                    return GetProcAddress(module, name);
+                return Host == Platform.MacOS ? DlsymMac(module, name) : DlsymElf(module, name);
+            }
         }
 
         // A partly copied module kills the process inside the loader (SIGBUS) instead of
         // failing, so its size is held against what its own headers name first.
         static string Truncated(string path)
         {
+            if (path.IndexOfAny(new[] { '/', '\\' }) < 0)
+                return null; // a bare name is the loader's to look up
             byte[] file;
             try
             {
@@ -317,158 +359,57 @@ namespace Ntsrch
             return need;
         }
 
-        static IntPtr NativeVersion()
-        {
-            Load();
-            return CallVersion();
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static IntPtr CallVersion()
-        {
-            return Host == Platform.Windows ? Windows.ntsrch_version()
-                : Host == Platform.MacOS ? MacOS.ntsrch_version() : Elf.ntsrch_version();
-        }
-
-        static int NativeAbiVersion()
-        {
-            Load();
-            return CallAbiVersion();
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static int CallAbiVersion()
-        {
-            return Host == Platform.Windows ? Windows.ntsrch_abi_version()
-                : Host == Platform.MacOS ? MacOS.ntsrch_abi_version() : Elf.ntsrch_abi_version();
-        }
-
-        static IntPtr NativeLastError()
-        {
-            Load();
-            return CallLastError();
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static IntPtr CallLastError()
-        {
-            return Host == Platform.Windows ? Windows.ntsrch_last_error()
-                : Host == Platform.MacOS ? MacOS.ntsrch_last_error() : Elf.ntsrch_last_error();
-        }
-
-        static void NativeFree(IntPtr p)
-        {
-            Load();
-            CallFree(p);
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static void CallFree(IntPtr p)
-        {
-            if (Host == Platform.Windows) Windows.ntsrch_free(p);
-            else if (Host == Platform.MacOS) MacOS.ntsrch_free(p);
-            else Elf.ntsrch_free(p);
-        }
-
-        static int NativeSelfTest()
-        {
-            Load();
-            return CallSelfTest();
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static int CallSelfTest()
-        {
-            return Host == Platform.Windows ? Windows.ntsrch_selftest()
-                : Host == Platform.MacOS ? MacOS.ntsrch_selftest() : Elf.ntsrch_selftest();
-        }
-
         // The producing calls take NUL-terminated buffers (null: C's NULL), made by Terminated.
-        static IntPtr NativeUrl(byte[] baseUrl, byte[] query)
+        static unsafe IntPtr NativeUrl(byte[] baseUrl, byte[] query)
         {
-            Load();
-            return CallUrl(baseUrl, query);
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static unsafe IntPtr CallUrl(byte[] baseUrl, byte[] query)
-        {
+            Functions api = Api;
             fixed (byte* b = baseUrl)
             fixed (byte* q = query)
-            {
-                return Host == Platform.Windows ? Windows.ntsrch_build_search_url(b, q)
-                    : Host == Platform.MacOS ? MacOS.ntsrch_build_search_url(b, q)
-                    : Elf.ntsrch_build_search_url(b, q);
-            }
+                return api.Url(b, q);
         }
 
-        static IntPtr NativeFilter(byte[] tracks, byte[] query, bool downloadedOnly,
+        static unsafe IntPtr NativeFilter(byte[] tracks, byte[] query, bool downloadedOnly,
             byte[] downloaded, SortMode sort)
         {
-            Load();
-            return CallFilter(tracks, query, downloadedOnly, downloaded, sort);
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static unsafe IntPtr CallFilter(byte[] tracks, byte[] query, bool downloadedOnly,
-            byte[] downloaded, SortMode sort)
-        {
-            int only = downloadedOnly ? 1 : 0;
+            Functions api = Api;
             fixed (byte* t = tracks)
             fixed (byte* q = query)
             fixed (byte* d = downloaded)
-            {
-                return Host == Platform.Windows ? Windows.ntsrch_filter_and_sort_tracks_json(t, q, only, d, (int)sort)
-                    : Host == Platform.MacOS ? MacOS.ntsrch_filter_and_sort_tracks_json(t, q, only, d, (int)sort)
-                    : Elf.ntsrch_filter_and_sort_tracks_json(t, q, only, d, (int)sort);
-            }
+                return api.Filter(t, q, downloadedOnly ? 1 : 0, d, (int)sort);
         }
 
         static readonly byte[] EmptyText = { 0 };
 
         // The normalize call reads exactly the given bytes: no terminator and so no copy.
-        static IntPtr NativeNormalize(ReadOnlySpan<byte> json, bool isNull)
+        static unsafe IntPtr NativeNormalize(ReadOnlySpan<byte> json, bool isNull)
         {
-            Load();
-            return CallNormalize(json, isNull);
-        }
-
-        [MethodImpl(MethodImplOptions.NoInlining)]
-        static unsafe IntPtr CallNormalize(ReadOnlySpan<byte> json, bool isNull)
-        {
+            Functions api = Api;
             // Length 0 makes the module read up to a NUL: give the empty text one.
             ReadOnlySpan<byte> text = json.Length == 0 ? new ReadOnlySpan<byte>(EmptyText) : json;
             fixed (byte* p = &MemoryMarshal.GetReference(text))
-            {
-                byte* j = isNull ? null : p;
-                UIntPtr len = new UIntPtr((uint)json.Length);
-                return Host == Platform.Windows ? Windows.ntsrch_normalize_unified_results_json(j, len)
-                    : Host == Platform.MacOS ? MacOS.ntsrch_normalize_unified_results_json(j, len)
-                    : Elf.ntsrch_normalize_unified_results_json(j, len);
-            }
+                return api.Normalize(isNull ? null : p, new UIntPtr((uint)json.Length));
         }
-
         /// <summary>The module's version text, e.g. "1.0.0" (owned by the module).</summary>
         public static string Version
         {
-            get { return FromUtf8(NativeVersion()); }
+            get { return FromUtf8(Api.Version()); }
         }
 
         public static int AbiVersion
         {
-            get { return NativeAbiVersion(); }
+            get { return Api.AbiVersion(); }
         }
 
         /// <summary>The calling thread's last-error text ("" when none).</summary>
         public static string LastError
         {
-            get { return FromUtf8(NativeLastError()); }
+            get { return FromUtf8(Api.LastError()); }
         }
 
         /// <summary>Throws when the loaded module speaks another ABI than this wrapper.</summary>
         public static void CheckAbi()
         {
-            int abi = NativeAbiVersion();
+            int abi = Api.AbiVersion();
             if (abi != ExpectedAbiVersion)
                 throw new InvalidOperationException(string.Format(
                     "{0}: module ABI {1}, this wrapper needs {2}", FileName, abi, ExpectedAbiVersion));
@@ -477,7 +418,7 @@ namespace Ntsrch
         /// <summary>0 when the built-in checks pass, 1 (URL) or 2 (ordering) otherwise.</summary>
         public static int SelfTest()
         {
-            return NativeSelfTest();
+            return Api.SelfTest();
         }
 
         // ---- Search URL: base URL + /search/api?q= + encoded query + &format=json. The base is
@@ -901,7 +842,7 @@ namespace Ntsrch
 
         static void Refuse(string function)
         {
-            string why = FromUtf8(NativeLastError());
+            string why = FromUtf8(Api.LastError());
             if (why.Length > 0)
                 throw new NtsrchException(function, why);
             throw new OutOfMemoryException(function + ": out of memory");
@@ -917,7 +858,7 @@ namespace Ntsrch
             }
             finally
             {
-                NativeFree(p);
+                Api.Free(p);
             }
         }
 
@@ -933,7 +874,7 @@ namespace Ntsrch
             }
             finally
             {
-                NativeFree(p);
+                Api.Free(p);
             }
         }
 
