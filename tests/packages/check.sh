@@ -63,7 +63,7 @@ deb_contents() {
     local want pkg=$1
     shift
     for want in "$@"; do
-        dpkg-deb -c "$pkg" | awk '{print $6}' | grep -qxF "./$want" ||
+        dpkg-deb -c "$pkg" | awk '{print $6}' | grep -xF "./$want" >/dev/null ||
             { echo "$(basename "$pkg") lacks /$want"; return 1; }
     done
     echo "$(basename "$pkg"): $*"
@@ -74,8 +74,8 @@ deb_dependencies() {
     depends=$(dpkg-deb -f "$runtime_deb" Depends)
     echo "runtime Depends: $depends"
     grep -Eqx 'libc6 \(>= [0-9.]+\)' <<<"$depends" || return 1
-    dpkg-deb -f "$dev_deb" Depends | grep -q "nortavel-nortaveltune-search-client (= " &&
-        dpkg-deb -f "$tool_deb" Depends | grep -q "nortavel-nortaveltune-search-client (= "
+    dpkg-deb -f "$dev_deb" Depends | grep "nortavel-nortaveltune-search-client (= " >/dev/null &&
+        dpkg-deb -f "$tool_deb" Depends | grep "nortavel-nortaveltune-search-client (= " >/dev/null
 }
 deb_module_symbols() {
     # The packaged module exports exactly the header's functions (yyjson's own symbols stay
@@ -86,14 +86,15 @@ deb_module_symbols() {
     echo "exports: $got"
     echo "needed: $needed"
     [ "$got" = "$exports" ] &&
-        ! readelf --dyn-syms -W "$m" | grep -q yyjson && [ "$needed" = "libc.so.6 " ]
+        ! readelf --dyn-syms -W "$m" | grep yyjson >/dev/null && [ "$needed" = "libc.so.6 " ]
 }
 deb_yyjson_license() {
-    # Every package's copyright file carries yyjson's licence beside the project's.
+    # Every package's copyright file carries yyjson's licence beside the project's. Under
+    # pipefail a grep that stops reading early fails its writer (SIGPIPE): greps here read all.
     local d
     for d in "$runtime_deb" "$dev_deb" "$tool_deb"; do
         dpkg-deb --fsys-tarfile "$d" | tar -xO --wildcards './usr/share/doc/*/copyright' |
-            grep -q '^Files: yyjson/\*$' || { echo "$(basename "$d"): no yyjson in copyright"; return 1; }
+            grep '^Files: yyjson/\*$' >/dev/null || { echo "$(basename "$d"): no yyjson in copyright"; return 1; }
     done
 }
 
