@@ -137,7 +137,7 @@ namespace Ntsrch
                 IntPtr address = Loader.Symbol(module, name);
                 if (address == IntPtr.Zero)
                     throw new EntryPointNotFoundException(string.Format("{0} has no {1}", FileName, name));
-                return (T)(object)Marshal.GetDelegateForFunctionPointer(address, typeof(T));
+                return Marshal.GetDelegateForFunctionPointer<T>(address);
             }
         }
 
