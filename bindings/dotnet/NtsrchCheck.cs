@@ -128,9 +128,9 @@ static class NtsrchCheck
         return failures == 0 ? 0 : 1;
     }
 
-    // $NTSRCH_MODULE alone decides, in a child process each: the runtime binds the module
-    // once per process. [what the variable names, with the system path kept, start of the
-    // child's line]
+    // $NTSRCH_MODULE alone decides, in a child process each: the module is bound once per
+    // process. [what the variable names (null: unset), with the system path kept, start of
+    // the child's line, the program run]
     static void ModuleLookup()
     {
         string loaded = null;
@@ -155,13 +155,18 @@ static class NtsrchCheck
             System.IO.File.WriteAllBytes(cut, whole.Take(5000).ToArray());
             System.IO.File.WriteAllBytes(copy, whole);
             string missing = System.IO.Path.Combine(dir, "none", Module.FileName);
+            // Without the variable and the system's path, the module beside the program.
+            string program = System.Reflection.Assembly.GetEntryAssembly().Location;
+            string beside = System.IO.Path.Combine(dir, "whole", System.IO.Path.GetFileName(program));
+            System.IO.File.Copy(program, beside);
             var rows = new[]
             {
                 Tuple.Create("truncated", cut, true, "not loaded: could not load " + Module.FileName + "; tried:\n  "
-                    + cut + " ($NTSRCH_MODULE): truncated: 5000 bytes, headers need "),
+                    + cut + " ($NTSRCH_MODULE): truncated: 5000 bytes, headers need ", program),
                 Tuple.Create("missing_no_fallback", missing, true, "not loaded: could not load " + Module.FileName
-                    + "; tried:\n  " + missing + " ($NTSRCH_MODULE): "),
-                Tuple.Create("whole_copy_alone", copy, false, "loaded 1.0.0"),
+                    + "; tried:\n  " + missing + " ($NTSRCH_MODULE): ", program),
+                Tuple.Create("whole_copy_alone", copy, false, "loaded 1.0.0", program),
+                Tuple.Create("beside_the_program", (string)null, false, "loaded 1.0.0", beside),
             };
             foreach (var r in rows)
             {
@@ -170,9 +175,11 @@ static class NtsrchCheck
                 {
                     var start = new System.Diagnostics.ProcessStartInfo(
                         System.Diagnostics.Process.GetCurrentProcess().MainModule.FileName,
-                        "\"" + System.Reflection.Assembly.GetEntryAssembly().Location + "\" --load-report")
+                        "\"" + row.Item5 + "\" --load-report")
                     { UseShellExecute = false, RedirectStandardOutput = true };
-                    start.EnvironmentVariables["NTSRCH_MODULE"] = row.Item2;
+                    start.EnvironmentVariables.Remove("NTSRCH_MODULE");
+                    if (row.Item2 != null)
+                        start.EnvironmentVariables["NTSRCH_MODULE"] = row.Item2;
                     if (!row.Item3)
                         start.EnvironmentVariables.Remove("LD_LIBRARY_PATH");
                     using (var child = System.Diagnostics.Process.Start(start))
