@@ -119,24 +119,25 @@ namespace Ntsrch
             internal readonly ntsrch_normalize_unified_results_json Normalize;
             internal readonly ntsrch_selftest SelfTest;
 
-            internal Functions(IntPtr module)
+            // place: where the module was found, for the error.
+            internal Functions(IntPtr module, string place)
             {
-                Version = Bind<ntsrch_version>(module);
-                AbiVersion = Bind<ntsrch_abi_version>(module);
-                LastError = Bind<ntsrch_last_error>(module);
-                Free = Bind<ntsrch_free>(module);
-                Url = Bind<ntsrch_build_search_url>(module);
-                Filter = Bind<ntsrch_filter_and_sort_tracks_json>(module);
-                Normalize = Bind<ntsrch_normalize_unified_results_json>(module);
-                SelfTest = Bind<ntsrch_selftest>(module);
+                Version = Bind<ntsrch_version>(module, place);
+                AbiVersion = Bind<ntsrch_abi_version>(module, place);
+                LastError = Bind<ntsrch_last_error>(module, place);
+                Free = Bind<ntsrch_free>(module, place);
+                Url = Bind<ntsrch_build_search_url>(module, place);
+                Filter = Bind<ntsrch_filter_and_sort_tracks_json>(module, place);
+                Normalize = Bind<ntsrch_normalize_unified_results_json>(module, place);
+                SelfTest = Bind<ntsrch_selftest>(module, place);
             }
 
-            static T Bind<T>(IntPtr module) where T : class
+            static T Bind<T>(IntPtr module, string place) where T : class
             {
                 string name = typeof(T).Name;
                 IntPtr address = Loader.Symbol(module, name);
                 if (address == IntPtr.Zero)
-                    throw new EntryPointNotFoundException(string.Format("{0} has no {1}", FileName, name));
+                    throw new EntryPointNotFoundException(string.Format("{0} has no {1}", place, name));
                 return Marshal.GetDelegateForFunctionPointer<T>(address);
             }
         }
@@ -162,13 +163,11 @@ namespace Ntsrch
                 {
                     try
                     {
-                        bound = new Functions(Find());
+                        string place;
+                        IntPtr module = Find(out place);
+                        bound = new Functions(module, place);
                     }
-                    catch (DllNotFoundException e)
-                    {
-                        loadFailure = e;
-                    }
-                    catch (EntryPointNotFoundException e)
+                    catch (Exception e) when (e is DllNotFoundException || e is EntryPointNotFoundException)
                     {
                         loadFailure = e;
                     }
@@ -180,7 +179,7 @@ namespace Ntsrch
             }
         }
 
-        static IntPtr Find()
+        static IntPtr Find(out string found)
         {
             string place = Environment.GetEnvironmentVariable("NTSRCH_MODULE");
             var places = !string.IsNullOrEmpty(place) ? new[] { Tuple.Create(place, "$NTSRCH_MODULE") }
@@ -194,6 +193,7 @@ namespace Ntsrch
             {
                 IntPtr module = IntPtr.Zero;
                 string why = Truncated(p.Item1) ?? Loader.Open(p.Item1, out module);
+                found = p.Item1;
                 if (why == null)
                     return module;
                 tried.AppendFormat("\n  {0} ({1}): {2}", p.Item1, p.Item2, why);

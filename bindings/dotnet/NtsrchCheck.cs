@@ -67,9 +67,9 @@ static class NtsrchCheck
             {
                 Console.WriteLine("loaded " + Module.Version);
             }
-            catch (DllNotFoundException e)
+            catch (Exception e) when (e is DllNotFoundException || e is EntryPointNotFoundException)
             {
-                Console.WriteLine("not loaded: " + e.Message);
+                Console.WriteLine("not loaded: " + e.GetType().Name + ": " + e.Message);
             }
             return 0;
         }
@@ -133,11 +133,13 @@ static class NtsrchCheck
     // the child's line, the program run]
     static void ModuleLookup()
     {
-        string loaded = null;
+        string loaded = null, libc = null;
         if (System.IO.File.Exists("/proc/self/maps"))
             foreach (string line in System.IO.File.ReadAllLines("/proc/self/maps"))
                 if (line.EndsWith("/" + Module.FileName))
                     loaded = line.Substring(line.IndexOf('/'));
+                else if (line.EndsWith("/libc.so.6"))
+                    libc = line.Substring(line.IndexOf('/'));
         if (loaded == null)
         {
             Console.WriteLine("skip dotnet.module_lookup: no /proc/self/maps to find the module file in");
@@ -161,14 +163,16 @@ static class NtsrchCheck
             System.IO.File.Copy(program, beside);
             var rows = new[]
             {
-                Tuple.Create("truncated", cut, true, "not loaded: could not load " + Module.FileName + "; tried:\n  "
+                Tuple.Create("truncated", cut, true, "not loaded: DllNotFoundException: could not load " + Module.FileName + "; tried:\n  "
                     + cut + " ($NTSRCH_MODULE): truncated: 5000 bytes, headers need ", program),
-                Tuple.Create("missing_no_fallback", missing, true, "not loaded: could not load " + Module.FileName
+                Tuple.Create("missing_no_fallback", missing, true, "not loaded: DllNotFoundException: could not load " + Module.FileName
                     + "; tried:\n  " + missing + " ($NTSRCH_MODULE): ", program),
                 Tuple.Create("whole_copy_alone", copy, false, "loaded 1.0.0", program),
                 Tuple.Create("beside_the_program", (string)null, false, "loaded 1.0.0", beside),
+                Tuple.Create("another_library", libc, true, "not loaded: EntryPointNotFoundException: " + libc
+                    + " has no ntsrch_version", program),
             };
-            foreach (var r in rows)
+            foreach (var r in rows.Where(row => row.Item1 != "another_library" || libc != null))
             {
                 var row = r;
                 Check("module_lookup." + row.Item1, () =>

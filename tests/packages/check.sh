@@ -8,6 +8,8 @@
 # failed.
 # Usage: tests/packages/check.sh RESULTS_DIR [BARE_ROOT_CACHE]
 set -uo pipefail
+# Under pipefail a grep -q that stops reading early fails its writer (SIGPIPE): a grep at
+# the end of a pipeline here reads all of its input.
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 results=$1
@@ -89,8 +91,7 @@ deb_module_symbols() {
         ! readelf --dyn-syms -W "$m" | grep yyjson >/dev/null && [ "$needed" = "libc.so.6 " ]
 }
 deb_yyjson_license() {
-    # Every package's copyright file carries yyjson's licence beside the project's. Under
-    # pipefail a grep that stops reading early fails its writer (SIGPIPE): greps here read all.
+    # Every package's copyright file carries yyjson's licence beside the project's.
     local d
     for d in "$runtime_deb" "$dev_deb" "$tool_deb"; do
         dpkg-deb --fsys-tarfile "$d" | tar -xO --wildcards './usr/share/doc/*/copyright' |
