@@ -249,13 +249,18 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     doc_holder downloaded;
     url_set dl;
     if (want_downloaded && downloaded_json != nullptr && downloaded_json[0] != '\0') {
-        yyjson_read_err err;
-        downloaded.doc = yyjson_read_opts(const_cast<char *>(downloaded_json),
-                                          std::strlen(downloaded_json), 0, nullptr, &err);
-        // An unusable list is no set, but a reader out of memory must not pass as one.
-        if (downloaded.doc == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
-            return out_of_memory();
-        if (!dl.build(yyjson_doc_get_root(downloaded.doc))) return out_of_memory();
+        const size_t list_len = std::strlen(downloaded_json);
+        const url_set::plain read = dl.build_plain(downloaded_json, list_len);
+        if (read == url_set::plain::no_memory) return out_of_memory();
+        if (read == url_set::plain::other_text) {
+            yyjson_read_err err;
+            downloaded.doc =
+                yyjson_read_opts(const_cast<char *>(downloaded_json), list_len, 0, nullptr, &err);
+            // An unusable list is no set, but a reader out of memory must not pass as one.
+            if (downloaded.doc == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
+                return out_of_memory();
+            if (!dl.build(yyjson_doc_get_root(downloaded.doc))) return out_of_memory();
+        }
     }
 
     char filter[NTSRCH_QUERY_CAPACITY];
@@ -275,6 +280,7 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
             yyjson_val *elem; // null: not an object
             track_members m;
             const char *url; // null: no string, or the empty text
+            size_t url_len;
             uint64_t key;
         };
         auto look = [&](yyjson_val *e, ahead &a) {
@@ -285,7 +291,8 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
             yyjson_val *url = a.m.at[STREAM_URL];
             if (!yyjson_is_str(url) || unsafe_yyjson_get_str(url)[0] == '\0') return;
             a.url = unsafe_yyjson_get_str(url);
-            a.key = dl.key(a.url, std::strlen(a.url));
+            a.url_len = std::strlen(a.url);
+            a.key = dl.key(a.url, a.url_len);
         };
         const size_t count = unsafe_yyjson_get_len(root);
         yyjson_val *elem = count != 0 ? unsafe_yyjson_get_first(root) : nullptr;
@@ -299,7 +306,7 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
             kept_track t{cur.elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
             if (text_filter && !ci_contains(t.title, needle) && !ci_contains(t.artist, needle))
                 continue;
-            t.downloaded = cur.url != nullptr && dl.contains(cur.url, cur.key);
+            t.downloaded = cur.url != nullptr && dl.contains(cur.url, cur.url_len, cur.key);
             if (downloaded_only != 0 && !t.downloaded) continue;
             if (yyjson_is_num(m.at[DURATION])) t.duration = unsafe_yyjson_get_num(m.at[DURATION]);
             if (yyjson_is_num(m.at[PUBLISHED]))

@@ -48,14 +48,22 @@ inline uint64_t url_hash_words(uint64_t h, const char *s, size_t len) noexcept {
     return h;
 }
 
+// The last len % 8 bytes of the len bytes at p as load_le gives them. From 8 bytes on they
+// are cut from the last whole word: a copy of a variable size would be made a byte at a
+// time, and the word read back from those stores waits for them.
+inline uint64_t load_le_tail(const unsigned char *p, size_t len) noexcept {
+    const size_t tail = len % 8;
+    if (tail == 0) return 0;
+    if (len < 8) return load_le(p, tail);
+    return load_le(p + len - 8, 8) >> (8 * (8 - tail));
+}
+
 // The len bytes of s, read a word at a time. Every step is invertible: no secret protects
 // the table, its overflow rule does.
 inline uint64_t url_hash(const char *s, size_t len) noexcept {
     uint64_t h = url_hash_words(URL_HASH_SEED, s, len);
-    const size_t tail = len % 8;
-    if (tail != 0)
-        h = url_hash_step(h,
-                          load_le(reinterpret_cast<const unsigned char *>(s) + (len - tail), tail));
+    if (len % 8 != 0)
+        h = url_hash_step(h, load_le_tail(reinterpret_cast<const unsigned char *>(s), len));
     return url_hash_final(h, len);
 }
 
@@ -89,27 +97,40 @@ class url_set {
     // The strings of the array root, each up to its first NUL; other values, nested ones
     // included, are not members, nor is the empty text. False only when memory runs out.
     bool build(yyjson_val *root) noexcept;
+    enum class plain { built, other_text, no_memory };
+    // The same set read straight from a list's JSON text of len bytes, which must outlive
+    // it, when that text is an array of strings that need no decoding (no escape, control
+    // or non-ASCII byte): what encoders write for URLs, with no document to build. Any
+    // other text is left to the reader and build().
+    plain build_plain(const char *text, size_t len) noexcept;
     // The lookup key of url (len bytes up to its terminator, no NUL among them); its slot
     // is fetched meanwhile, so the key is best taken a little before the lookup.
     uint64_t key(const char *url, size_t len) const noexcept;
-    // Whether the set holds url, whose key() is key.
-    bool contains(const char *url, uint64_t key) const noexcept;
+    // Whether the set holds url, of len bytes, whose key() is key.
+    bool contains(const char *url, size_t len, uint64_t key) const noexcept;
     bool empty() const noexcept { return count_ == 0; }
     void release() noexcept;
+
+    // How a walk over the members ended: all seen, stopped by the visitor, or at a text
+    // that is not a plain list after all.
+    enum class walk { done, stopped, other_text };
 
     struct slot {
         uint64_t hash;
         const char *text; // null: a free table slot
+        size_t len;       // the text need not end in a NUL
     };
 
   private:
-    bool fill_table(yyjson_val *root) noexcept;
+    bool allocate(size_t count) noexcept;
+    // each(f) calls f(text, len) for every member until f returns false.
+    template <class Each> walk fill_table(Each &&each) noexcept;
     // False when h is taken by another text or its window is full.
-    bool insert(uint64_t h, const char *s) noexcept;
-    void fill_sorted(yyjson_val *root) noexcept;
+    bool insert(const slot &s) noexcept;
+    template <class Each> walk fill_sorted(Each &&each) noexcept;
 
     slot *slots_ = nullptr;
-    size_t count_ = 0;    // strings in the list, duplicates included
+    size_t count_ = 0;    // members in the list, duplicates included
     unsigned shift_ = 64; // 64 - log2(table size): the top bits of a hash pick its slot
     size_t mask_ = 0;     // table size - 1
     size_t used_ = 0;     // sorted array length

@@ -273,6 +273,57 @@ INSTANTIATE_TEST_SUITE_P(
                    R"(["","\u0000u1","u1",""])",
                    0,
                    {1}},
+        // Lists read straight from their text, and texts that leave that path part way.
+        FilterCase{"SpacesAroundPlainMembers",
+                   {U1, U2, R"({"streamURL":"u3"})"},
+                   nullptr,
+                   1,
+                   " \t[\n \"u1\" ,\r\n\"u3\"\t] \n",
+                   0,
+                   {0, 2}},
+        FilterCase{"EscapeAfterPlainMembers",
+                   {U1, U2, LONG1},
+                   nullptr,
+                   1,
+                   R"(["u1","https:\/\/cdn.example\/t\/1.mp3","u\u0032"])",
+                   0,
+                   {0, 1, 2}},
+        FilterCase{"NonAsciiMember",
+                   {"{\"streamURL\":\"https://cdn.example/\xC3\xA9t\xC3\xA9\"}", U1},
+                   nullptr,
+                   1,
+                   "[\"u2\",\"https://cdn.example/\xC3\xA9t\xC3\xA9\"]",
+                   0,
+                   {0}},
+        FilterCase{
+            "DelByteIsPlain", {"{\"streamURL\":\"u\x7F\"}", U1}, nullptr, 1, "[\"u\x7F\"]", 0, {0}},
+        FilterCase{"QuoteInTrackUrlIsNotTwoMembers",
+                   {R"({"streamURL":"u1\",\"u2"})", R"({"streamURL":"u1\""})", U2},
+                   nullptr,
+                   1,
+                   R"(["u1","u2"])",
+                   0,
+                   {2}},
+        FilterCase{"OnlyEmptyPlainStrings",
+                   {U1},
+                   nullptr,
+                   0,
+                   R"(["",""])",
+                   NTSRCH_SORT_DOWNLOADED_FIRST,
+                   {0}},
+        FilterCase{"SpacedEmptyList", {U1}, nullptr, 1, " [ ] ", 0, {}},
+        FilterCase{"PlainStringRoot", {U1}, nullptr, 1, R"("u1")", 0, {}},
+        FilterCase{"TrailingTextIsNoList", {U1}, nullptr, 1, R"(["u1"] x)", 0, {}},
+        FilterCase{"TrailingCommaIsNoList", {U1}, nullptr, 1, R"(["u1",])", 0, {}},
+        FilterCase{"MissingCommaIsNoList", {U1, U2}, nullptr, 1, R"(["u1" "u2"])", 0, {}},
+        FilterCase{"UnclosedStringIsNoList", {U1}, nullptr, 1, R"(["u1)", 0, {}},
+        FilterCase{"RawTabIsNoList",
+                   {R"({"streamURL":"u\t1"})", U1},
+                   nullptr,
+                   1,
+                   "[\"u1\",\"u\t1\"]",
+                   0,
+                   {}},
         FilterCase{"CombinedWithQuery",
                    {R"({"title":"x","streamURL":"u1"})", R"({"title":"y","streamURL":"u2"})",
                     R"({"title":"x","streamURL":"u3"})"},
@@ -303,12 +354,13 @@ TEST(TrackFilterDownloaded, EveryTailLengthCutAtNul) {
 }
 
 // Up to count texts of 32 bytes below 0x80 whose hashes share their top 40 bits; with
-// full, every hash is target itself.
-std::vector<std::string> colliding(size_t count, uint64_t target, bool full, uint64_t from = 0) {
+// full, every hash is target itself. Plain texts need no escape in JSON.
+std::vector<std::string> colliding(size_t count, uint64_t target, bool full, bool plain,
+                                   uint64_t from = 0) {
     std::vector<std::string> out;
     char text[32];
     std::memcpy(text, "https://cdn.tst/", 16);
-    for (uint64_t c = from; out.size() < count && c < from + (1u << 26); ++c) {
+    for (uint64_t c = from; out.size() < count && c < from + (1u << 28); ++c) {
         // A counter in the third word, lowest digit first: the free word's top bits follow
         // the low bits of the word before it.
         for (uint64_t d = 0, v = c; d < 8; ++d, v /= 16)
@@ -319,7 +371,8 @@ std::vector<std::string> colliding(size_t count, uint64_t target, bool full, uin
         bool ascii = true;
         for (int b = 0; b < 8; ++b) {
             const unsigned byte = (w >> (8 * b)) & 0xFF;
-            ascii = ascii && byte != 0 && byte < 0x80;
+            ascii = ascii && byte != 0 && byte < 0x80 &&
+                    (!plain || (byte >= 0x20 && byte != '"' && byte != '\\'));
             text[24 + b] = static_cast<char>(byte);
         }
         if (ascii) out.emplace_back(text, 32);
@@ -330,6 +383,7 @@ std::vector<std::string> colliding(size_t count, uint64_t target, bool full, uin
 struct CollisionCase {
     const char *name;
     bool full;
+    bool plain; // a list read from its text, without the reader
 };
 
 // Printed by name: gtest would otherwise dump the struct's bytes, padding included.
@@ -343,15 +397,16 @@ class TrackFilterCollisions : public ::testing::TestWithParam<CollisionCase> {};
 // not change once the table gives way. Tracks alternate between list members, colliding
 // texts that are not members, members cut by an escaped NUL and members one byte short.
 TEST_P(TrackFilterCollisions, SameAnswerAsAPlainSet) {
-    const bool full = GetParam().full;
+    const bool full = GetParam().full, plain = GetParam().plain;
     const uint64_t target = 0x5DEECE66D2B4A1F3ULL;
-    const std::vector<std::string> in = colliding(300, target, full);
-    const std::vector<std::string> out = colliding(100, target, full, 1 << 28);
+    const std::vector<std::string> in = colliding(300, target, full, plain);
+    const std::vector<std::string> out = colliding(100, target, full, plain, 1ULL << 30);
     ASSERT_EQ(in.size() + out.size(), 400u);
     for (const std::string &t : in) // the texts do collide
         ASSERT_EQ(ntsrch::url_hash(t.data(), t.size()) >> (full ? 0 : 24),
                   target >> (full ? 0 : 24));
-    std::vector<std::string> list{"7", "[\"x\"]", "\"\""}, tracks;
+    std::vector<std::string> list{"\"\""}, tracks;
+    if (!plain) list.insert(list.end(), {"7", "[\"x\"]"});
     for (size_t i = 0; i < in.size(); ++i) { // not in hash order
         list.push_back(gen::json_quote(in[i * 7 % in.size()]));
         if (i % 3 == 0) list.push_back(list.back()); // duplicates
@@ -391,8 +446,10 @@ TEST_P(TrackFilterCollisions, SameAnswerAsAPlainSet) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, TrackFilterCollisions,
-                         ::testing::Values(CollisionCase{"OneHash", true},
-                                           CollisionCase{"OneSlot", false}),
+                         ::testing::Values(CollisionCase{"OneHash", true, false},
+                                           CollisionCase{"OneSlot", false, false},
+                                           CollisionCase{"OneHashPlain", true, true},
+                                           CollisionCase{"OneSlotPlain", false, true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A list of the size a host holds, half of it naming tracks, against a plain set.
