@@ -123,8 +123,9 @@ int main() {
         return ntsrch_filter_and_sort_tracks_json(t, "love", 0, nullptr, NTSRCH_SORT_TITLE_ASC);
     });
 
-    // Downloaded: the least adds the parsed list; the set, one block of 16-byte slots (a
-    // power of two at least twice the list's strings), is printed apart.
+    // Downloaded: the least adds the parsed list, which a list of plain strings, read from
+    // its text, does without; the set, one block of slots (a power of two at least twice
+    // the list's strings), is printed apart.
     for (bench::url_shape shape :
          {bench::url_shape::common_suffix, bench::url_shape::colliding_64}) {
         const auto sd = bench::shaped(100000, shape);
@@ -139,7 +140,8 @@ int main() {
             return ntsrch_filter_and_sort_tracks_json(sd->tracks_json.c_str(), nullptr, 1,
                                                       list.c_str(), 0);
         });
-        std::printf("%-44s %8.1f\n", "  of which the downloaded set (MB)", slots * 16 / 1e6);
+        std::printf("%-44s %8.1f\n", "  of which the downloaded set (MB)",
+                    slots * sizeof(ntsrch::url_set::slot) / 1e6);
     }
 
     const std::string small = repeat(1000000, [](size_t i) {

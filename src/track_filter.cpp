@@ -274,8 +274,9 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     json_text out;
     {
         track_order order(sort_mode);
-        // One track ahead: its members are found and its stream URL's slot fetched while
-        // the track before it is filtered.
+        // Two tracks ahead: the farther one's members are found and its stream URL's slot
+        // fetched, the nearer one's member text is fetched from its slot, while the track
+        // before them is filtered. Past the caches each would be a miss in turn.
         struct ahead {
             yyjson_val *elem; // null: not an object
             track_members m;
@@ -296,11 +297,14 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
         };
         const size_t count = unsafe_yyjson_get_len(root);
         yyjson_val *elem = count != 0 ? unsafe_yyjson_get_first(root) : nullptr;
-        ahead cur{}, next{};
+        ahead cur{}, next{}, after{};
         if (count != 0) look(elem, next);
+        if (count > 1) look(elem = unsafe_yyjson_get_next(elem), after);
         for (size_t i = 0; i < count; ++i) {
             cur = next;
-            if (i + 1 < count) look(elem = unsafe_yyjson_get_next(elem), next);
+            next = after;
+            if (i + 2 < count) look(elem = unsafe_yyjson_get_next(elem), after);
+            if (i + 1 < count && next.url != nullptr) dl.fetch_member(next.key);
             if (cur.elem == nullptr) continue;
             const track_members &m = cur.m;
             kept_track t{cur.elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
