@@ -240,7 +240,7 @@ url_set::plain url_set::build_plain(const char *text, size_t len) noexcept {
     const char *first = text;
     while (first != end && is_json_space(*first))
         ++first;
-    if (first != end && *first == '[') ++first;
+    if (first == end || *first++ != '[') return plain::other_text;
     while (first != end && is_json_space(*first))
         ++first;
     if (first == end || *first != '"') return plain::other_text;

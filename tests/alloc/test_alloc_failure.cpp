@@ -219,6 +219,7 @@ TEST(AllocFailureSet, OneBlockOfItsOwn) {
         {gen::downloaded(3000, 1), true, 1}, // a number first
         {plain.substr(0, plain.size() - 1) + ",7]", true, 2},
         {"[\"a\",\"a\",\"a\\u0000b\",7,[\"b\"]]", true, 1}, // an escape
+        {"\"a\"", true, 0},                                 // no array, no set
     };
     auto call = [](const std::string &list) {
         return allocations([&list] {
