@@ -225,31 +225,22 @@ bool url_set::build(yyjson_val *root) noexcept {
     return true;
 }
 
-// One walk over the text in the usual case, with a table sized by its quotes; a text that
-// turns out to need the reader after its first member costs that table, dropped unused.
+// One walk over the text in the usual case, with a table sized by its quotes. The walk up
+// to the first member settles, without a table, a text that is the reader's from its start
+// and one without members; a text that turns to the reader later costs the table, dropped.
 url_set::plain url_set::build_plain(const char *text, size_t len) noexcept {
     const char *end = text + len;
     const auto members = [text, end](auto &&f) { return each_plain_string(text, end, f); };
-    const size_t quotes = quotes_in(text, end);
-    if (quotes == 0) {
-        // "[]", or a text for the reader.
-        return members([](const char *, size_t) { return false; }) == walk::done
-                   ? plain::built
-                   : plain::other_text;
-    }
-    const char *first = text;
-    while (first != end && is_json_space(*first))
-        ++first;
-    if (first == end || *first++ != '[') return plain::other_text;
-    while (first != end && is_json_space(*first))
-        ++first;
-    if (first == end || *first != '"') return plain::other_text;
+    const walk start = members([](const char *, size_t) { return false; });
+    if (start == walk::done) return plain::built;
+    const size_t quotes = start == walk::stopped ? quotes_in(text, end) : 0;
+    if (quotes == 0) return plain::other_text;
     if (!allocate(quotes / 2)) return plain::no_memory;
     walk w = fill_table(members);
     if (w == walk::stopped) w = fill_sorted(members);
-    if (w == walk::other_text || count_ == 0) {
+    if (w == walk::other_text) {
         release();
-        return w == walk::other_text ? plain::other_text : plain::built;
+        return plain::other_text;
     }
     return plain::built;
 }
