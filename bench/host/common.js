@@ -46,6 +46,14 @@ function call(lib, c, input, output) {
 }
 
 const now = () => Number(process.hrtime.bigint()) / 1e6;
+
+// A full collection before each timed job, so that no job is charged for the garbage the job
+// before it left (a 10^5-track parse leaves hundreds of MB); each still pays for the
+// collections its own allocations set off.
+const collect = (() => {
+    require('v8').setFlagsFromString('--expose-gc');
+    return require('vm').runInNewContext('gc');
+})();
 const median = (xs) => xs.slice().sort((a, b) => a - b)[xs.length >> 1];
 
 // Runs each job once per round, in turn, `rounds` times; a round repeats each job `inner`
@@ -54,6 +62,7 @@ function alternate(jobs, rounds, inner = 1, pick = median) {
     const times = jobs.map(() => []);
     for (let r = 0; r < rounds; r++) {
         jobs.forEach((job, i) => {
+            collect();
             const t0 = now();
             for (let k = 0; k < inner; k++) job();
             times[i].push((now() - t0) / inner);
