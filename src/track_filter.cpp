@@ -274,9 +274,9 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
     json_text out;
     {
         track_order order(sort_mode);
-        // Two tracks ahead: the farther one's members are found and its stream URL's slot
-        // fetched, the nearer one's member text is fetched from its slot, while the track
-        // before them is filtered. Past the caches each would be a miss in turn.
+        // Tracks are looked at ahead of their filtering: six ahead, a track's members are
+        // found and its stream URL's slot fetched; three ahead, the text of the member in
+        // that slot. Past the caches each would be a miss in turn.
         struct ahead {
             yyjson_val *elem; // null: not an object
             track_members m;
@@ -295,16 +295,22 @@ ntsrch_filter_and_sort_tracks_json(const char *tracks_json, const char *query, i
             a.url_len = std::strlen(a.url);
             a.key = dl.key(a.url, a.url_len);
         };
+        constexpr size_t key_ahead = 6, fetch_ahead = 3, ring = 8; // ring > key_ahead
+        ahead q[ring];
         const size_t count = unsafe_yyjson_get_len(root);
         yyjson_val *elem = count != 0 ? unsafe_yyjson_get_first(root) : nullptr;
-        ahead cur{}, next{}, after{};
-        if (count != 0) look(elem, next);
-        if (count > 1) look(elem = unsafe_yyjson_get_next(elem), after);
+        size_t looked = 0; // tracks looked at; elem is the next one while any is left
+        const auto look_next = [&] {
+            look(elem, q[looked % ring]);
+            if (++looked < count) elem = unsafe_yyjson_get_next(elem);
+        };
+        while (looked < count && looked < key_ahead)
+            look_next();
         for (size_t i = 0; i < count; ++i) {
-            cur = next;
-            next = after;
-            if (i + 2 < count) look(elem = unsafe_yyjson_get_next(elem), after);
-            if (i + 1 < count && next.url != nullptr) dl.fetch_member(next.key);
+            if (looked < count) look_next();
+            const ahead &soon = q[(i + fetch_ahead) % ring];
+            if (i + fetch_ahead < count && soon.url != nullptr) dl.fetch_member(soon.key);
+            const ahead &cur = q[i % ring];
             if (cur.elem == nullptr) continue;
             const track_members &m = cur.m;
             kept_track t{cur.elem, text_of(m.at[TITLE]), text_of(m.at[ARTIST]), 0.0, 0, false};
